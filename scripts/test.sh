@@ -1,0 +1,17 @@
+#!/bin/sh
+# Builds the collector and its tests, with warnings as errors, and runs every
+# test, for each Qt major version given (default: 5 and 6).
+set -eu
+
+racine=$(cd "$(dirname "$0")/.." && pwd)
+majors=${*:-5 6}
+"$racine/scripts/install-deps.sh" $majors
+
+for major in $majors; do
+    construction="$racine/build/test-qt$major"
+    echo "== Qt $major: $construction"
+    cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+          -DCOLLECTEUR_QT_MAJOR="$major" -DCOLLECTEUR_WERROR=ON >/dev/null
+    cmake --build "$construction"
+    (cd "$construction" && ctest --output-on-failure --timeout 600)
+done

@@ -1,0 +1,17 @@
+#ifndef LIGNECOMMANDE_H
+#define LIGNECOMMANDE_H
+
+#include <QStringList>
+
+class LigneCommande
+{
+public:
+    static constexpr quint16 portParDefaut = 55000;
+
+    // The UDP port chosen by "--port=N": the first argument containing the
+    // option anywhere, its first run of digits cut to five; 0 when there is
+    // none or it exceeds 65535, which lets the system pick a port.
+    static quint16 portUdp(const QStringList &arguments);
+};
+
+#endif

@@ -1,0 +1,30 @@
+#include "Console.h"
+#include "HyperviseurUDPSocket.h"
+#include "LigneCommande.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+
+    const quint16 port = LigneCommande::portUdp(QCoreApplication::arguments());
+    Console::ecrire(QStringLiteral("Ecoute sur le port %1").arg(port));
+
+    auto *recepteur = new HyperviseurUDPSocket(port, nullptr);
+    if (recepteur->state() != QAbstractSocket::BoundState) {
+        // A collector that cannot receive must not look as if it were listening.
+        Console::ecrire(QStringLiteral("Impossible de lier le port UDP %1 : %2").arg(port).arg(recepteur->errorString()));
+        return 1;
+    }
+
+    // The display server and the store are created here, then connected to
+    // the receiver's report signal once the reception thread runs.
+
+    auto *threadReception = new QThread(nullptr);
+    recepteur->moveToThread(threadReception);
+    threadReception->start();
+
+    return application.exec();
+}
