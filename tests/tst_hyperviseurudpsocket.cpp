@@ -4,7 +4,10 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
+#include <QRegularExpression>
 #include <QUdpSocket>
+
+#include <limits>
 
 #include <memory>
 
@@ -62,6 +65,8 @@ private slots:
     void deuxAgentsSurUneAdresse();
     void toutLireEnUnAppel();
     void threadDeReception();
+    void tamponReception();
+    void pertesDuSysteme();
 
 private:
     std::unique_ptr<CaptureConsole> m_console;
@@ -76,6 +81,7 @@ void TestHyperviseurUDPSocket::init()
     QVERIFY2(m_recepteur->state() == QAbstractSocket::BoundState, qPrintable(m_recepteur->errorString()));
     m_port = m_recepteur->localPort();
     QVERIFY(m_port != 0);
+    m_console->vider();
 }
 
 void TestHyperviseurUDPSocket::cleanup()
@@ -241,6 +247,44 @@ void TestHyperviseurUDPSocket::threadDeReception()
     QObject::connect(&thread, &QThread::finished, m_recepteur.release(), &QObject::deleteLater);
     thread.quit();
     QVERIFY(thread.wait(10000));
+}
+
+void TestHyperviseurUDPSocket::tamponReception()
+{
+    QVERIFY(m_recepteur->reglerTamponReception(64 * 1024) >= 64 * 1024);
+    QCOMPARE(m_console->lignes(), QStringList());
+
+    const int accorde = m_recepteur->reglerTamponReception(std::numeric_limits<int>::max());
+    QVERIFY(accorde > 0);
+    QVERIFY(accorde < std::numeric_limits<int>::max());
+    QCOMPARE(m_console->lignes(),
+             QStringList{QStringLiteral("\"Tampon de réception UDP limité à %1 octets au lieu de 2147483647 : "
+                                        "des datagrammes risquent d'être perdus en rafale (voir net.core.rmem_max).\" ")
+                             .arg(accorde)});
+}
+
+void TestHyperviseurUDPSocket::pertesDuSysteme()
+{
+    m_recepteur->reglerTamponReception(4096);
+    m_console->vider();
+    QSignalSpy rapports(m_recepteur.get(), &HyperviseurUDPSocket::nouvellesDonnes);
+    Agent agent(QStringLiteral("127.0.0.1"));
+
+    // Far more than a 4 KiB buffer holds, sent before the receiver reads any.
+    const int envoyes = 200;
+    for (int numero = 1; numero <= envoyes; ++numero)
+        agent.envoyer(datagramme(quint32(numero), QByteArray(1000, 'x')), m_port);
+
+    static const QRegularExpression ligneSysteme(
+        QStringLiteral("^\"(\\d+) datagramme\\(s\\) perdu\\(s\\) par le système avant lecture \\(tampon de réception plein\\)\\.\" $"));
+    const auto perdusAnnonces = [this] {
+        int total = 0;
+        for (const QString &ligne : m_console->lignes())
+            total += ligneSysteme.match(ligne).captured(1).toInt();
+        return total;
+    };
+    QTRY_VERIFY(perdusAnnonces() > 0);
+    QTRY_COMPARE(rapports.count() + perdusAnnonces(), envoyes);
 }
 
 QTEST_GUILESS_MAIN(TestHyperviseurUDPSocket)

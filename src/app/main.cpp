@@ -1,3 +1,4 @@
+#include "ArretSignaux.h"
 #include "Console.h"
 #include "HyperviseurUDPSocket.h"
 #include "LigneCommande.h"
@@ -8,6 +9,8 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
+    // First, so that a stop requested during start-up waits for the event loop.
+    ArretSignaux arret;
 
     const quint16 port = LigneCommande::portUdp(QCoreApplication::arguments());
     Console::ecrire(QStringLiteral("Ecoute sur le port %1").arg(port));
@@ -24,7 +27,23 @@ int main(int argc, char *argv[])
 
     auto *threadReception = new QThread(nullptr);
     recepteur->moveToThread(threadReception);
+    QObject::connect(threadReception, &QThread::finished, recepteur, &QObject::deleteLater);
     threadReception->start();
 
-    return application.exec();
+    QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, threadReception] {
+        // What was read, or still waits in the kernel's buffer, reaches the
+        // display clients and the last backup before the loop ends.
+        QMetaObject::invokeMethod(recepteur, "lireDatagrammes", Qt::BlockingQueuedConnection);
+        threadReception->quit();
+        threadReception->wait();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::quit();
+    });
+
+    const int resultat = application.exec();
+
+    threadReception->quit();
+    threadReception->wait();
+    delete threadReception;
+    return resultat;
 }

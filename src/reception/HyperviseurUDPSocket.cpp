@@ -5,17 +5,56 @@
 #include <QByteArray>
 #include <QHostAddress>
 
+#include <linux/sock_diag.h>
+#include <sys/socket.h>
+
 HyperviseurUDPSocket::HyperviseurUDPSocket(quint16 port, QObject *parent)
     : QUdpSocket(parent)
 {
     // Without address sharing a second collector on the same port fails to
     // bind instead of silently stealing part of the traffic; QHostAddress::AnyIPv4
     // keeps sender addresses in dotted decimal, as the sequence table expects.
-    bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress);
+    if (bind(QHostAddress::AnyIPv4, port, QAbstractSocket::DontShareAddress)) {
+        reglerTamponReception(tailleTamponSouhaitee);
+        m_pertesSysteme = pertesSysteme();
+    }
     connect(this, &QUdpSocket::readyRead, this, &HyperviseurUDPSocket::lireDatagrammes);
 }
 
 HyperviseurUDPSocket::~HyperviseurUDPSocket() = default;
+
+int HyperviseurUDPSocket::reglerTamponReception(int octets)
+{
+    const int descripteur = int(socketDescriptor());
+    if (descripteur < 0)
+        return 0;
+    // The forced variant passes the system's ceiling (net.core.rmem_max) when
+    // the process may; otherwise the ordinary request gets what the ceiling allows.
+    if (::setsockopt(descripteur, SOL_SOCKET, SO_RCVBUFFORCE, &octets, sizeof(octets)) != 0)
+        ::setsockopt(descripteur, SOL_SOCKET, SO_RCVBUF, &octets, sizeof(octets));
+
+    int accorde = 0;
+    socklen_t taille = sizeof(accorde);
+    ::getsockopt(descripteur, SOL_SOCKET, SO_RCVBUF, &accorde, &taille);
+    // Linux reports twice the usable size, the other half being its bookkeeping.
+    accorde /= 2;
+    if (accorde < octets)
+        Console::ecrire(QStringLiteral("Tampon de réception UDP limité à %1 octets au lieu de %2 : "
+                                       "des datagrammes risquent d'être perdus en rafale (voir net.core.rmem_max).")
+                            .arg(accorde)
+                            .arg(octets));
+    return accorde;
+}
+
+quint32 HyperviseurUDPSocket::pertesSysteme() const
+{
+    quint32 memoire[SK_MEMINFO_VARS] = {};
+    socklen_t taille = sizeof(memoire);
+    if (::getsockopt(int(socketDescriptor()), SOL_SOCKET, SO_MEMINFO, memoire, &taille) != 0
+        || taille <= SK_MEMINFO_DROPS * sizeof(quint32))
+        return m_pertesSysteme;
+    return memoire[SK_MEMINFO_DROPS];
+}
 
 void HyperviseurUDPSocket::lireDatagrammes()
 {
@@ -47,5 +86,14 @@ void HyperviseurUDPSocket::lireDatagrammes()
         emit nouvellesDonnes(QString::fromLatin1(texte, longueur));
 
         Console::ecrire("Réception de ", expediteur + QStringLiteral("  SeqNb:") + QString::number(sequence));
+    }
+
+    // Datagrams the kernel dropped because the buffer was full never reach the
+    // loss check of their sender in a way that tells the two causes apart.
+    const quint32 pertes = pertesSysteme();
+    if (pertes != m_pertesSysteme) {
+        Console::ecrire(QStringLiteral("%1 datagramme(s) perdu(s) par le système avant lecture (tampon de réception plein).")
+                            .arg(quint32(pertes - m_pertesSysteme)));
+        m_pertesSysteme = pertes;
     }
 }

@@ -13,8 +13,15 @@ class HyperviseurUDPSocket : public QUdpSocket
     Q_OBJECT
 
 public:
+    static constexpr int tailleTamponSouhaitee = 8 * 1024 * 1024;
+
     explicit HyperviseurUDPSocket(quint16 port, QObject *parent = nullptr);
     ~HyperviseurUDPSocket() override;
+
+    // Asks the system for a receive buffer of this many bytes, so that bursts
+    // wait in the kernel instead of being dropped; prints a line when less is
+    // granted. Returns the size granted.
+    int reglerTamponReception(int octets);
 
 signals:
     void nouvellesDonnes(QString donnees);
@@ -24,7 +31,10 @@ private slots:
     void lireDatagrammes();
 
 private:
+    quint32 pertesSysteme() const;
+
     QHash<QString, quint32> m_sequences;
+    quint32 m_pertesSysteme = 0;
 };
 
 #endif
