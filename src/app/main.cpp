@@ -1,4 +1,5 @@
 #include "Console.h"
+#include "GestionBDD.h"
 #include "HyperviseurUDPSocket.h"
 #include "LigneCommande.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char *argv[])
 
     // The display server and the store are created here, then connected to
     // the receiver's report signal once the reception thread runs.
+    new GestionBDD(nullptr);
 
     auto *threadReception = new QThread(nullptr);
     recepteur->moveToThread(threadReception);

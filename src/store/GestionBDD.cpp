@@ -3,6 +3,9 @@
 #include "Console.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -23,6 +26,26 @@ const QString &nomConnexion()
 {
     static const QString nom = QStringLiteral("collecteur");
     return nom;
+}
+
+const QString &nomConnexionSauvegarde()
+{
+    static const QString nom = nomConnexion() + QStringLiteral("_sauvegarde");
+    return nom;
+}
+
+// A backup never writes into an existing file: a taken name (two runs within
+// one second, an older file) moves the time stamp on until one is free.
+QString nomFichierSauvegarde()
+{
+    QDateTime instant = QDateTime::currentDateTime();
+    forever {
+        const QString nom = nomConnexion() + instant.toString(QStringLiteral("dd-MM-yyyy_hh-mm-ss")) + QStringLiteral(".db");
+        const QFileInfo fichier(nom);
+        if (!fichier.exists() && !fichier.isSymLink())
+            return nom;
+        instant = instant.addSecs(1);
+    }
 }
 
 const QStringList &clesHyperviseur()
@@ -251,5 +274,92 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
 
 void GestionBDD::sauvegarderBDD()
 {
+    ouvrir();
+    const QString fichier = nomFichierSauvegarde();
+    QStringList tables;
+    {
+        QSqlDatabase sauvegarde = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomConnexionSauvegarde());
+        sauvegarde.setDatabaseName(fichier);
+        const bool ouverte = sauvegarde.open();
+        if (!ouverte)
+            Console::ecrire(tr("Connexion à la base de données impossible"));
+        QSqlQuery creation(sauvegarde);
+        if (ouverte) {
+            for (const char *reglage : {"PRAGMA foreign_keys = ON;", "PRAGMA case_sensitive_like=true;",
+                                        "PRAGMA journal_mode=MEMORY;", "PRAGMA temp_store=MEMORY;",
+                                        "PRAGMA locking_mode=EXCLUSIVE;", "PRAGMA synchronous = OFF;"})
+                creation.exec(QString::fromLatin1(reglage));
+        }
+
+        QSqlQuery lecture(bdd);
+        executer(lecture, QStringLiteral("SELECT sql, tbl_name FROM sqlite_master WHERE type='table' AND sql NOT NULL "
+                                         "and name NOT IN ('sqlite_stat1', 'sqlite_sequence')"));
+        while (lecture.next()) {
+            // Statements on a connection that failed to open would only add
+            // Qt warnings to the failure already printed.
+            if (ouverte)
+                executer(creation, lecture.value(0).toString());
+            tables << lecture.value(1).toString();
+        }
+        executer(lecture, QStringLiteral("SELECT sql FROM sqlite_master WHERE type='index' AND sql NOT NULL "
+                                         "and name NOT IN ('sqlite_stat1', 'sqlite_sequence')"));
+        while (lecture.next()) {
+            if (ouverte)
+                executer(creation, lecture.value(0).toString());
+        }
+        sauvegarde.close();
+    }
+
+    QSqlQuery requete(bdd);
+    requete.exec(QStringLiteral("ATTACH DATABASE '") + fichier + QStringLiteral("' as sauvegarde"));
+    const bool attachee = !verifierRequete(requete);
+    if (attachee) {
+        // The file is new and the rows stay in memory until the commit:
+        // neither a journal on disk nor a sync buys any safety here.
+        executer(requete, QStringLiteral("PRAGMA sauvegarde.journal_mode=MEMORY;"));
+        executer(requete, QStringLiteral("PRAGMA sauvegarde.synchronous = OFF;"));
+    }
+    // The rows already satisfy the foreign keys; checking them again row by
+    // row, and cascading the emptying, would cost SQLite its bulk copy and
+    // its bulk deletion. The pragma only takes effect outside a transaction.
+    executer(requete, QStringLiteral("PRAGMA foreign_keys = OFF;"));
+
+    // A row leaves memory only once its copy is committed to the file.
+    bool copiee = false;
+    if (!bdd.transaction()) {
+        Console::ecrire(tr("Impossible de démarrer la transaction."));
+    } else {
+        copiee = attachee;
+        for (const QString &table : qAsConst(tables)) {
+            requete.exec(QStringLiteral("INSERT INTO sauvegarde.") + table + QStringLiteral(" SELECT * FROM main.") + table);
+            if (verifierRequete(requete))
+                copiee = false;
+        }
+        if (copiee) {
+            for (const QString &table : qAsConst(tables)) {
+                requete.exec(QStringLiteral("DELETE FROM main.") + table);
+                if (verifierRequete(requete))
+                    copiee = false;
+            }
+        }
+        if (copiee && !bdd.commit()) {
+            Console::ecrire(tr("Impossible de valider la transaction: %1").arg(bdd.lastError().text()));
+            copiee = false;
+        }
+        if (!copiee)
+            bdd.rollback();
+    }
+    if (!copiee)
+        Console::ecrire(tr("Les lignes sont conservées pour la prochaine sauvegarde."));
+
+    executer(requete, QStringLiteral("PRAGMA foreign_keys = ON;"));
+    executer(requete, QStringLiteral("DETACH DATABASE sauvegarde"));
+
+    // The name was free when the run began: a file there now is this run's,
+    // and without the rows it would only mislead.
+    if (!copiee)
+        QFile::remove(fichier);
+
+    QSqlDatabase::removeDatabase(nomConnexionSauvegarde());
     m_minuteurSauvegarde->start();
 }
