@@ -1,5 +1,6 @@
 #include "ArretSignaux.h"
 #include "Console.h"
+#include "GestionBDD.h"
 #include "HyperviseurUDPSocket.h"
 #include "LigneCommande.h"
 
@@ -24,6 +25,7 @@ int main(int argc, char *argv[])
 
     // The display server and the store are created here, then connected to
     // the receiver's report signal once the reception thread runs.
+    new GestionBDD(nullptr);
 
     auto *threadReception = new QThread(nullptr);
     recepteur->moveToThread(threadReception);

@@ -1,0 +1,365 @@
+#include "GestionBDD.h"
+
+#include "Console.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+#include <QJsonValue>
+#include <QRegularExpression>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace {
+
+const int intervalleSauvegarde = 3600000;
+
+const QString &nomConnexion()
+{
+    static const QString nom = QStringLiteral("collecteur");
+    return nom;
+}
+
+const QString &nomConnexionSauvegarde()
+{
+    static const QString nom = nomConnexion() + QStringLiteral("_sauvegarde");
+    return nom;
+}
+
+// A backup never writes into an existing file: a taken name (two runs within
+// one second, an older file) moves the time stamp on until one is free.
+QString nomFichierSauvegarde()
+{
+    QDateTime instant = QDateTime::currentDateTime();
+    forever {
+        const QString nom = nomConnexion() + instant.toString(QStringLiteral("dd-MM-yyyy_hh-mm-ss")) + QStringLiteral(".db");
+        const QFileInfo fichier(nom);
+        if (!fichier.exists() && !fichier.isSymLink())
+            return nom;
+        instant = instant.addSecs(1);
+    }
+}
+
+const QStringList &clesHyperviseur()
+{
+    static const QStringList cles{QStringLiteral("name"),   QStringLiteral("time"), QStringLiteral("cputemp"),
+                                  QStringLiteral("mbtemp"), QStringLiteral("cpu"),  QStringLiteral("ram"),
+                                  QStringLiteral("disk"),   QStringLiteral("network")};
+    return cles;
+}
+
+const QStringList &clesVM()
+{
+    static const QStringList cles{QStringLiteral("name"), QStringLiteral("uuid"),   QStringLiteral("state"),
+                                  QStringLiteral("cpu"),  QStringLiteral("ram"),    QStringLiteral("maxram"),
+                                  QStringLiteral("network")};
+    return cles;
+}
+
+// Written as Qt writes a string list, so that the line reads the same
+// whatever the Qt version's own container format.
+struct ListeCles
+{
+    const QStringList &cles;
+};
+
+QDebug operator<<(QDebug flux, const ListeCles &liste)
+{
+    flux << '(';
+    for (int i = 0; i < liste.cles.size(); ++i) {
+        if (i > 0)
+            flux << ", ";
+        flux << liste.cles.at(i);
+    }
+    flux << ')';
+    return flux;
+}
+
+QVariant valeurSql(const QJsonValue &valeur)
+{
+    if (valeur.isNull() || valeur.isUndefined())
+        return QVariant();
+    return valeur.toVariant();
+}
+
+} // namespace
+
+GestionBDD::GestionBDD(QObject *parent)
+    : QObject(parent)
+    , m_minuteurSauvegarde(new QTimer(this))
+{
+    m_minuteurSauvegarde->setObjectName(QStringLiteral("minuteurSauvegarde"));
+    m_minuteurSauvegarde->setSingleShot(true);
+    m_minuteurSauvegarde->setInterval(intervalleSauvegarde);
+    connect(m_minuteurSauvegarde, &QTimer::timeout, this, &GestionBDD::sauvegarderBDD);
+
+    bdd = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomConnexion());
+    bdd.setDatabaseName(QStringLiteral(":memory:"));
+    if (!bdd.open()) {
+        Console::ecrire(tr("Connexion à la base de données impossible: %1").arg(bdd.lastError().text()));
+        return;
+    }
+
+    creerTables();
+
+    Console::ecrire(tr("Le driver courant (%1) : ").arg(bdd.driverName()));
+    const struct
+    {
+        QSqlDriver::DriverFeature fonction;
+        const char *texte;
+    } fonctions[] = {
+        {QSqlDriver::Transactions, QT_TR_NOOP("SUPPORTE les transactions.")},
+        {QSqlDriver::PreparedQueries, QT_TR_NOOP("SUPPORTE les requêtes préparées.")},
+        {QSqlDriver::NamedPlaceholders, QT_TR_NOOP("SUPPORTE les marques nommées.")},
+        {QSqlDriver::PositionalPlaceholders, QT_TR_NOOP("SUPPORTE les marques ordrées.")},
+        {QSqlDriver::LastInsertId, QT_TR_NOOP("SUPPORTE le renvoi de l'ID de la dernière ligne insérée.")},
+    };
+    for (const auto &fonction : fonctions) {
+        if (bdd.driver()->hasFeature(fonction.fonction))
+            Console::ecrire(QStringLiteral("  ") + tr(fonction.texte));
+    }
+
+    if (QCoreApplication *application = QCoreApplication::instance())
+        connect(application, &QCoreApplication::aboutToQuit, this, &GestionBDD::sauvegarderBDD);
+    m_minuteurSauvegarde->start();
+}
+
+GestionBDD::~GestionBDD()
+{
+    if (bdd.isOpen())
+        bdd.close();
+    // The registry only lets a connection go quietly once no handle is left.
+    bdd = QSqlDatabase();
+    QSqlDatabase::removeDatabase(nomConnexion());
+}
+
+bool GestionBDD::ouvrir()
+{
+    if (bdd.isOpen() || bdd.open())
+        return true;
+    Console::ecrire(tr("Connexion à la base de données impossible"));
+    return false;
+}
+
+void GestionBDD::executer(QSqlQuery &requete, const QString &texte)
+{
+    requete.exec(texte);
+    verifierRequete(requete);
+}
+
+void GestionBDD::creerTables()
+{
+    ouvrir();
+    QSqlQuery requete(bdd);
+    executer(requete, QStringLiteral("PRAGMA foreign_keys = ON;"));
+    executer(requete, QStringLiteral("CREATE TABLE IF NOT EXISTS InfosHyperviseurs (id        INTEGER, "
+                                     "name      VARCHAR(500)  NOT NULL, time      INTEGER       NOT NULL, "
+                                     "cputemp   FLOAT, mbtemp    FLOAT, cpu       FLOAT, ram       FLOAT, "
+                                     "disk      FLOAT, network   FLOAT, PRIMARY KEY(id))"));
+    executer(requete, QStringLiteral("CREATE TABLE IF NOT EXISTS InfosVMs (id       INTEGER, "
+                                     "idinfos  INTEGER        NOT NULL, name     VARCHAR(500)   NOT NULL, "
+                                     "uuid     VARCHAR(50), state    SMALLINT, cpu      FLOAT, ram      INTEGER, "
+                                     "maxram   INTEGER, network  FLOAT, PRIMARY KEY(id), FOREIGN KEY(idinfos) "
+                                     "REFERENCES InfosHyperviseurs(id) ON DELETE CASCADE)"));
+    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS InfosName  ON InfosHyperviseurs(name)"));
+    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS InfosTime  ON InfosHyperviseurs(time)"));
+    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS VMsIdinfos ON InfosVMs(idinfos)"));
+    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS VMsName    ON InfosVMs(name)"));
+}
+
+bool GestionBDD::verifierRequete(const QSqlQuery &requete)
+{
+    const QSqlError erreur = requete.lastError();
+    if (erreur.type() == QSqlError::NoError)
+        return false;
+
+    QString texte = requete.lastQuery();
+    // Qt 6 no longer hands the bound values out by name, so the names are
+    // read from the statement and replaced in ascending order, as a map of
+    // names would order them. A statement run without bound values (an
+    // ATTACH of a file name, say) is shown exactly as it was sent.
+    if (!requete.boundValues().isEmpty()) {
+        static const QRegularExpression marque(QStringLiteral(":[A-Za-z0-9_]+"));
+        QStringList noms;
+        QRegularExpressionMatchIterator correspondances = marque.globalMatch(texte);
+        while (correspondances.hasNext())
+            noms << correspondances.next().captured();
+        std::sort(noms.begin(), noms.end());
+        noms.erase(std::unique(noms.begin(), noms.end()), noms.end());
+        for (const QString &nom : qAsConst(noms))
+            texte.replace(nom, requete.boundValue(nom).toString(), Qt::CaseSensitive);
+    }
+
+    Console::ecrire(tr("%1 : %2").arg(erreur.text(), texte));
+    return true;
+}
+
+void GestionBDD::ajouterDonnees(const QString &donnees)
+{
+    QJsonParseError erreur;
+    const QJsonDocument document = QJsonDocument::fromJson(donnees.toLatin1(), &erreur);
+    if (erreur.error != QJsonParseError::NoError) {
+        Console::ecrire(tr("Une erreur est survenue dans le parsing de la chaine JSON."));
+        return;
+    }
+
+    const QJsonObject rapport = document.object();
+    const QJsonArray vms = rapport.value(QLatin1String("vms")).toArray();
+
+    ouvrir();
+    if (!bdd.transaction())
+        Console::ecrire(tr("Impossible de démarrer la transaction."));
+
+    const QVariant id = insererLignes(QStringLiteral("INSERT INTO InfosHyperviseurs(%1) VALUES(%2)"),
+                                      clesHyperviseur(), QVector<QJsonObject>{rapport});
+
+    QVector<QJsonObject> lignes;
+    lignes.reserve(vms.size());
+    for (const QJsonValue &vm : vms)
+        lignes.append(vm.toObject());
+    insererLignes(QStringLiteral("INSERT INTO InfosVMs(idinfos,%1) VALUES(") + id.toString() + QStringLiteral(",%2)"),
+                  clesVM(), lignes);
+
+    if (!bdd.commit())
+        Console::ecrire(tr("Impossible de valider la transaction: %1").arg(bdd.lastError().text()));
+}
+
+QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes)
+{
+    if (requete.isEmpty() || cles.isEmpty() || lignes.isEmpty()) {
+        Console::ecrire(tr("Erreur. Un paramètre ne contient aucunes données."));
+        Console::ecrire(ListeCles{cles});
+        return QVariant(false);
+    }
+
+    ouvrir();
+    QSqlQuery insertion(bdd);
+
+    // The first row decides the columns of every row.
+    const QJsonObject &premiere = lignes.constFirst();
+    QStringList colonnes;
+    QStringList marques;
+    QString listeColonnes;
+    QString listeMarques;
+    for (const QString &cle : cles) {
+        if (!premiere.contains(cle))
+            continue;
+        colonnes << cle;
+        marques << QLatin1Char(':') + cle;
+        listeColonnes += QLatin1Char(' ') + cle + QLatin1Char(',');
+        listeMarques += QStringLiteral(" :") + cle + QLatin1Char(',');
+    }
+    listeColonnes.chop(1);
+    listeMarques.chop(1);
+    insertion.prepare(requete.arg(listeColonnes, listeMarques));
+
+    for (const QJsonObject &ligne : lignes) {
+        // A key missing from a later row is stored as NULL, never as the
+        // value left bound by the row before.
+        for (int i = 0; i < colonnes.size(); ++i)
+            insertion.bindValue(marques.at(i), valeurSql(ligne.value(colonnes.at(i))));
+        insertion.exec();
+        verifierRequete(insertion);
+    }
+    return insertion.lastInsertId();
+}
+
+void GestionBDD::sauvegarderBDD()
+{
+    ouvrir();
+    const QString fichier = nomFichierSauvegarde();
+    QStringList tables;
+    {
+        QSqlDatabase sauvegarde = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomConnexionSauvegarde());
+        sauvegarde.setDatabaseName(fichier);
+        const bool ouverte = sauvegarde.open();
+        if (!ouverte)
+            Console::ecrire(tr("Connexion à la base de données impossible"));
+        QSqlQuery creation(sauvegarde);
+        if (ouverte) {
+            for (const char *reglage : {"PRAGMA foreign_keys = ON;", "PRAGMA case_sensitive_like=true;",
+                                        "PRAGMA journal_mode=MEMORY;", "PRAGMA temp_store=MEMORY;",
+                                        "PRAGMA locking_mode=EXCLUSIVE;", "PRAGMA synchronous = OFF;"})
+                creation.exec(QString::fromLatin1(reglage));
+        }
+
+        QSqlQuery lecture(bdd);
+        executer(lecture, QStringLiteral("SELECT sql, tbl_name FROM sqlite_master WHERE type='table' AND sql NOT NULL "
+                                         "and name NOT IN ('sqlite_stat1', 'sqlite_sequence')"));
+        while (lecture.next()) {
+            // Statements on a connection that failed to open would only add
+            // Qt warnings to the failure already printed.
+            if (ouverte)
+                executer(creation, lecture.value(0).toString());
+            tables << lecture.value(1).toString();
+        }
+        executer(lecture, QStringLiteral("SELECT sql FROM sqlite_master WHERE type='index' AND sql NOT NULL "
+                                         "and name NOT IN ('sqlite_stat1', 'sqlite_sequence')"));
+        while (lecture.next()) {
+            if (ouverte)
+                executer(creation, lecture.value(0).toString());
+        }
+        sauvegarde.close();
+    }
+
+    QSqlQuery requete(bdd);
+    requete.exec(QStringLiteral("ATTACH DATABASE '") + fichier + QStringLiteral("' as sauvegarde"));
+    const bool attachee = !verifierRequete(requete);
+    if (attachee) {
+        // The file is new and the rows stay in memory until the commit:
+        // neither a journal on disk nor a sync buys any safety here.
+        executer(requete, QStringLiteral("PRAGMA sauvegarde.journal_mode=MEMORY;"));
+        executer(requete, QStringLiteral("PRAGMA sauvegarde.synchronous = OFF;"));
+    }
+    // The rows already satisfy the foreign keys; checking them again row by
+    // row, and cascading the emptying, would cost SQLite its bulk copy and
+    // its bulk deletion. The pragma only takes effect outside a transaction.
+    executer(requete, QStringLiteral("PRAGMA foreign_keys = OFF;"));
+
+    // A row leaves memory only once its copy is committed to the file.
+    bool copiee = false;
+    if (!bdd.transaction()) {
+        Console::ecrire(tr("Impossible de démarrer la transaction."));
+    } else {
+        copiee = attachee;
+        for (const QString &table : qAsConst(tables)) {
+            requete.exec(QStringLiteral("INSERT INTO sauvegarde.") + table + QStringLiteral(" SELECT * FROM main.") + table);
+            if (verifierRequete(requete))
+                copiee = false;
+        }
+        if (copiee) {
+            for (const QString &table : qAsConst(tables)) {
+                requete.exec(QStringLiteral("DELETE FROM main.") + table);
+                if (verifierRequete(requete))
+                    copiee = false;
+            }
+        }
+        if (copiee && !bdd.commit()) {
+            Console::ecrire(tr("Impossible de valider la transaction: %1").arg(bdd.lastError().text()));
+            copiee = false;
+        }
+        if (!copiee)
+            bdd.rollback();
+    }
+    if (!copiee)
+        Console::ecrire(tr("Les lignes sont conservées pour la prochaine sauvegarde."));
+
+    executer(requete, QStringLiteral("PRAGMA foreign_keys = ON;"));
+    executer(requete, QStringLiteral("DETACH DATABASE sauvegarde"));
+
+    // The name was free when the run began: a file there now is this run's,
+    // and without the rows it would only mislead.
+    if (!copiee)
+        QFile::remove(fichier);
+
+    QSqlDatabase::removeDatabase(nomConnexionSauvegarde());
+    m_minuteurSauvegarde->start();
+}

@@ -1,0 +1,473 @@
+#include "CaptureConsole.h"
+#include "GestionBDD.h"
+
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+using Lignes = QList<QVariantList>;
+
+// The rows a query gives on the store's own connection.
+Lignes lire(const QString &sql)
+{
+    QSqlQuery requete(QSqlDatabase::database(QStringLiteral("collecteur"), false));
+    if (!requete.exec(sql))
+        qFatal("%s : %s", qPrintable(requete.lastError().text()), qPrintable(sql));
+    Lignes resultat;
+    while (requete.next()) {
+        QVariantList ligne;
+        for (int i = 0; i < requete.record().count(); ++i)
+            ligne << (requete.isNull(i) ? QVariant() : requete.value(i));
+        resultat << ligne;
+    }
+    return resultat;
+}
+
+QVariantList colonne(const QString &sql)
+{
+    QVariantList resultat;
+    for (const QVariantList &ligne : lire(sql))
+        resultat << ligne.value(0);
+    return resultat;
+}
+
+// Console lines where "<erreur>" stands for the SQLite error text, whose
+// wording belongs to the library.
+void comparerLignes(const QStringList &obtenues, const QStringList &attendues)
+{
+    bool identiques = obtenues.size() == attendues.size();
+    for (int i = 0; identiques && i < attendues.size(); ++i) {
+        QStringList morceaux = attendues.at(i).split(QStringLiteral("<erreur>"));
+        for (QString &morceau : morceaux)
+            morceau = QRegularExpression::escape(morceau);
+        const QRegularExpression attendue(QRegularExpression::anchoredPattern(morceaux.join(QStringLiteral(".+"))));
+        identiques = attendue.match(obtenues.at(i)).hasMatch();
+    }
+    QVERIFY2(identiques, qPrintable(QStringLiteral("obtenu :\n%1\nattendu :\n%2")
+                                        .arg(obtenues.join(QLatin1Char('\n')), attendues.join(QLatin1Char('\n')))));
+}
+
+QString ligne(const QString &texte)
+{
+    return QLatin1Char('"') + texte + QStringLiteral("\" ");
+}
+
+const QString ligneCles = QStringLiteral("(\"name\", \"uuid\", \"state\", \"cpu\", \"ram\", \"maxram\", \"network\") ");
+const QString aucunesDonnees = ligne(QStringLiteral("Erreur. Un paramètre ne contient aucunes données."));
+const QString erreurJson = ligne(QStringLiteral("Une erreur est survenue dans le parsing de la chaine JSON."));
+
+const QByteArray rapportExemple = R"({
+  "name": "hv-lab-02",
+  "time": 1309139574,
+  "cputemp": 47.5,
+  "mbtemp": 38.5,
+  "cpu": 23.4,
+  "ram": 61.8,
+  "disk": 40.2,
+  "network": 3.75,
+  "vms": [
+    {
+      "name": "vm-web-01",
+      "uuid": "11111111-2222-3333-4444-555555555555",
+      "state": 1,
+      "cpu": 12.5,
+      "ram": 524288,
+      "maxram": 1048576,
+      "network": 1.25
+    }
+  ]
+})";
+
+} // namespace
+
+class TestGestionBDD : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void construction();
+    void schema();
+    void clesEtrangeres();
+    void schemaDeuxFois();
+    void exemple();
+    void echecs_data();
+    void echecs();
+    void valeurs_data();
+    void valeurs();
+    void json_data();
+    void json();
+    void deuxRapports();
+    void verifierRequete_data();
+    void verifierRequete();
+
+private:
+    void ajouter(const QByteArray &rapport) { m_store->ajouterDonnees(QString::fromLatin1(rapport)); }
+
+    std::unique_ptr<CaptureConsole> m_console;
+    std::unique_ptr<GestionBDD> m_store;
+};
+
+void TestGestionBDD::init()
+{
+    m_console = std::make_unique<CaptureConsole>();
+    m_store = std::make_unique<GestionBDD>();
+    m_console->vider();
+}
+
+void TestGestionBDD::cleanup()
+{
+    m_console.reset();
+    m_store.reset();
+    QVERIFY(!QSqlDatabase::contains(QStringLiteral("collecteur")));
+}
+
+void TestGestionBDD::construction()
+{
+    m_store.reset();
+    m_console->vider();
+    m_store = std::make_unique<GestionBDD>();
+
+    QCOMPARE(m_console->lignes(),
+             QStringList({ligne(QStringLiteral("Le driver courant (QSQLITE) : ")),
+                          ligne(QStringLiteral("  SUPPORTE les transactions.")),
+                          ligne(QStringLiteral("  SUPPORTE les requêtes préparées.")),
+                          ligne(QStringLiteral("  SUPPORTE les marques nommées.")),
+                          ligne(QStringLiteral("  SUPPORTE les marques ordrées.")),
+                          ligne(QStringLiteral("  SUPPORTE le renvoi de l'ID de la dernière ligne insérée."))}));
+
+    auto *minuteur = m_store->findChild<QTimer *>(QStringLiteral("minuteurSauvegarde"));
+    QVERIFY(minuteur);
+    QVERIFY(minuteur->isActive());
+    QVERIFY(minuteur->isSingleShot());
+    QCOMPARE(minuteur->interval(), 3600000);
+}
+
+void TestGestionBDD::schema()
+{
+    const Lignes attendu{
+        {QStringLiteral("table"), QStringLiteral("InfosHyperviseurs"),
+         QStringLiteral("CREATE TABLE InfosHyperviseurs (id        INTEGER, name      VARCHAR(500)  NOT NULL, "
+                        "time      INTEGER       NOT NULL, cputemp   FLOAT, mbtemp    FLOAT, cpu       FLOAT, "
+                        "ram       FLOAT, disk      FLOAT, network   FLOAT, PRIMARY KEY(id))")},
+        {QStringLiteral("table"), QStringLiteral("InfosVMs"),
+         QStringLiteral("CREATE TABLE InfosVMs (id       INTEGER, idinfos  INTEGER        NOT NULL, "
+                        "name     VARCHAR(500)   NOT NULL, uuid     VARCHAR(50), state    SMALLINT, cpu      FLOAT, "
+                        "ram      INTEGER, maxram   INTEGER, network  FLOAT, PRIMARY KEY(id), FOREIGN KEY(idinfos) "
+                        "REFERENCES InfosHyperviseurs(id) ON DELETE CASCADE)")},
+        {QStringLiteral("index"), QStringLiteral("InfosName"),
+         QStringLiteral("CREATE INDEX InfosName  ON InfosHyperviseurs(name)")},
+        {QStringLiteral("index"), QStringLiteral("InfosTime"),
+         QStringLiteral("CREATE INDEX InfosTime  ON InfosHyperviseurs(time)")},
+        {QStringLiteral("index"), QStringLiteral("VMsIdinfos"),
+         QStringLiteral("CREATE INDEX VMsIdinfos ON InfosVMs(idinfos)")},
+        {QStringLiteral("index"), QStringLiteral("VMsName"),
+         QStringLiteral("CREATE INDEX VMsName    ON InfosVMs(name)")},
+    };
+    QCOMPARE(lire(QStringLiteral("SELECT type, name, sql FROM sqlite_master WHERE sql NOT NULL ORDER BY rowid")), attendu);
+    QCOMPARE(colonne(QStringLiteral("PRAGMA foreign_keys")), QVariantList{1});
+}
+
+void TestGestionBDD::clesEtrangeres()
+{
+    QSqlQuery requete(QSqlDatabase::database(QStringLiteral("collecteur"), false));
+    QVERIFY(!requete.exec(QStringLiteral("INSERT INTO InfosVMs(idinfos, name) VALUES(99, 'orpheline')")));
+    QVERIFY2(requete.lastError().text().contains(QLatin1String("FOREIGN KEY")), qPrintable(requete.lastError().text()));
+
+    ajouter(R"({"name":"a","time":1,"vms":[{"name":"a1"},{"name":"a2"}]})");
+    ajouter(R"({"name":"b","time":2,"vms":[{"name":"b1"}]})");
+    QVERIFY2(requete.exec(QStringLiteral("DELETE FROM InfosHyperviseurs WHERE name = 'a'")),
+             qPrintable(requete.lastError().text()));
+    QCOMPARE(colonne(QStringLiteral("SELECT name FROM InfosVMs ORDER BY id")), QVariantList{QStringLiteral("b1")});
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestGestionBDD::schemaDeuxFois()
+{
+    ajouter(rapportExemple);
+    const QString schema = QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY rowid");
+    const Lignes avant = lire(schema);
+    m_store->creerTables();
+    QCOMPARE(lire(schema), avant);
+    QCOMPARE(lire(QStringLiteral("SELECT count(*) FROM InfosHyperviseurs UNION ALL SELECT count(*) FROM InfosVMs")),
+             Lignes({{1}, {1}}));
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestGestionBDD::exemple()
+{
+    ajouter(rapportExemple);
+
+    QCOMPARE(lire(QStringLiteral("SELECT id, name, time, cputemp, mbtemp, cpu, ram, disk, network FROM InfosHyperviseurs")),
+             Lignes({{1, QStringLiteral("hv-lab-02"), 1309139574, 47.5, 38.5, 23.4, 61.8, 40.2, 3.75}}));
+    QCOMPARE(lire(QStringLiteral("SELECT typeof(name), typeof(time), typeof(cputemp), typeof(mbtemp), typeof(cpu), "
+                                 "typeof(ram), typeof(disk), typeof(network) FROM InfosHyperviseurs")),
+             Lignes({{QStringLiteral("text"), QStringLiteral("integer"), QStringLiteral("real"), QStringLiteral("real"),
+                      QStringLiteral("real"), QStringLiteral("real"), QStringLiteral("real"), QStringLiteral("real")}}));
+    QCOMPARE(lire(QStringLiteral("SELECT id, idinfos, name, uuid, state, cpu, ram, maxram, network FROM InfosVMs")),
+             Lignes({{1, 1, QStringLiteral("vm-web-01"), QStringLiteral("11111111-2222-3333-4444-555555555555"), 1, 12.5,
+                      524288, 1048576, 1.25}}));
+    QCOMPARE(lire(QStringLiteral("SELECT typeof(idinfos), typeof(name), typeof(uuid), typeof(state), typeof(cpu), "
+                                 "typeof(ram), typeof(maxram), typeof(network) FROM InfosVMs")),
+             Lignes({{QStringLiteral("integer"), QStringLiteral("text"), QStringLiteral("text"), QStringLiteral("integer"),
+                      QStringLiteral("real"), QStringLiteral("integer"), QStringLiteral("integer"), QStringLiteral("real")}}));
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestGestionBDD::echecs_data()
+{
+    QTest::addColumn<QByteArray>("rapport");
+    QTest::addColumn<QStringList>("console");
+    QTest::addColumn<QVariantList>("hyperviseurs");
+    QTest::addColumn<QVariantList>("vms");
+
+    const QString hv = QStringLiteral("hv");
+    const QVariantList aucun;
+
+    QTest::newRow("pas du JSON") << QByteArray("abc") << QStringList{erreurJson} << aucun << aucun;
+    QTest::newRow("sans vms") << QByteArray(R"({"name":"hv","time":1})") << QStringList{aucunesDonnees, ligneCles}
+                              << QVariantList{hv} << aucun;
+    QTest::newRow("vms vide") << QByteArray(R"({"name":"hv","time":1,"vms":[]})")
+                              << QStringList{aucunesDonnees, ligneCles} << QVariantList{hv} << aucun;
+    QTest::newRow("vms pas un tableau") << QByteArray(R"({"name":"hv","time":1,"vms":{"name":"vm"}})")
+                                        << QStringList{aucunesDonnees, ligneCles} << QVariantList{hv} << aucun;
+    QTest::newRow("name absent")
+        << QByteArray(R"({"time":1,"cpu":2.5,"vms":[{"name":"a"},{"name":"b"}]})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs( time, cpu) VALUES( 1, 2.5)")),
+                       ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name) VALUES(, a)")),
+                       ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name) VALUES(, b)"))}
+        << aucun << aucun;
+    QTest::newRow("name null")
+        << QByteArray(R"({"name":null,"time":1,"vms":[{"name":"a"}]})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs( name, time) VALUES( , 1)")),
+                       ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name) VALUES(, a)"))}
+        << aucun << aucun;
+    QTest::newRow("time absent sans vms")
+        << QByteArray(R"({"name":"hv"})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs( name) VALUES( hv)")),
+                       aucunesDonnees, ligneCles}
+        << aucun << aucun;
+    QTest::newRow("time null")
+        << QByteArray(R"({"name":"hv","time":null,"vms":[{"name":"a"}]})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs( name, time) VALUES( hv, )")),
+                       ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name) VALUES(, a)"))}
+        << aucun << aucun;
+    QTest::newRow("tableau au sommet")
+        << QByteArray(R"([{"name":"hv","time":1}])")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs() VALUES()")), aucunesDonnees,
+                       ligneCles}
+        << aucun << aucun;
+    QTest::newRow("premier VM sans name")
+        << QByteArray(R"({"name":"hv","time":1,"vms":[{"uuid":"u1"},{"name":"b","uuid":"u2"}]})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, uuid) VALUES(1, u1)")),
+                       ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, uuid) VALUES(1, u2)"))}
+        << QVariantList{hv} << aucun;
+    QTest::newRow("premier VM vide")
+        << QByteArray(R"({"name":"hv","time":1,"vms":[{},{"name":"b"}]})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos,) VALUES(1,)")),
+                       ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos,) VALUES(1,)"))}
+        << QVariantList{hv} << aucun;
+    QTest::newRow("premier VM pas un objet")
+        << QByteArray(R"({"name":"hv","time":1,"vms":[5]})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos,) VALUES(1,)"))}
+        << QVariantList{hv} << aucun;
+    QTest::newRow("une ligne VM fautive")
+        << QByteArray(R"({"name":"hv","time":1,"vms":[{"name":"a","state":1},{"name":null,"state":2},{"name":"c","state":3}]})")
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name, state) VALUES(1, , 2)"))}
+        << QVariantList{hv} << QVariantList{QStringLiteral("a"), QStringLiteral("c")};
+}
+
+void TestGestionBDD::echecs()
+{
+    QFETCH(QByteArray, rapport);
+    QFETCH(QStringList, console);
+    QFETCH(QVariantList, hyperviseurs);
+    QFETCH(QVariantList, vms);
+
+    ajouter(rapport);
+
+    comparerLignes(m_console->lignes(), console);
+    QCOMPARE(colonne(QStringLiteral("SELECT name FROM InfosHyperviseurs ORDER BY id")), hyperviseurs);
+    QCOMPARE(colonne(QStringLiteral("SELECT name FROM InfosVMs ORDER BY id")), vms);
+    // A failed report never leaves its transaction open for the next one.
+    ajouter(R"({"name":"suivant","time":2})");
+    QCOMPARE(colonne(QStringLiteral("SELECT name FROM InfosHyperviseurs ORDER BY id")).constLast(),
+             QVariant(QStringLiteral("suivant")));
+}
+
+void TestGestionBDD::valeurs_data()
+{
+    QTest::addColumn<QByteArray>("rapport");
+    QTest::addColumn<QString>("requete");
+    QTest::addColumn<Lignes>("attendu");
+
+    const QVariant nul;
+    const QString texte = QStringLiteral("text");
+    const QString entier = QStringLiteral("integer");
+
+    QTest::newRow("cles facultatives absentes")
+        << QByteArray(R"({"name":"hv","time":5,"vms":[{"name":"vm"}]})")
+        << QStringLiteral("SELECT h.cputemp, h.mbtemp, h.cpu, h.ram, h.disk, h.network, v.uuid, v.state, v.cpu, v.ram, "
+                          "v.maxram, v.network FROM InfosHyperviseurs h JOIN InfosVMs v ON v.idinfos = h.id")
+        << Lignes{{nul, nul, nul, nul, nul, nul, nul, nul, nul, nul, nul, nul}};
+    QTest::newRow("cles inconnues ou mal ecrites")
+        << QByteArray(R"({"name":"hv","Name":"autre","time":5,"Cpu":3,"load":5,"vms":[{"name":"vm","UUID":"x","extra":1}]})")
+        << QStringLiteral("SELECT h.name, h.cpu, v.name, v.uuid FROM InfosHyperviseurs h JOIN InfosVMs v ON v.idinfos = h.id")
+        << Lignes{{QStringLiteral("hv"), nul, QStringLiteral("vm"), nul}};
+    QTest::newRow("valeurs null")
+        << QByteArray(R"({"name":"hv","time":5,"cpu":null,"vms":[{"name":"vm","ram":null}]})")
+        << QStringLiteral("SELECT typeof(h.cpu), typeof(v.ram) FROM InfosHyperviseurs h JOIN InfosVMs v ON v.idinfos = h.id")
+        << Lignes{{QStringLiteral("null"), QStringLiteral("null")}};
+    QTest::newRow("time en texte numerique")
+        << QByteArray(R"({"name":"hv","time":"1309139574","vms":[{"name":"vm"}]})")
+        << QStringLiteral("SELECT time, typeof(time) FROM InfosHyperviseurs") << Lignes{{1309139574, entier}};
+    QTest::newRow("time en texte")
+        << QByteArray(R"({"name":"hv","time":"hier","vms":[{"name":"vm"}]})")
+        << QStringLiteral("SELECT time, typeof(time) FROM InfosHyperviseurs") << Lignes{{QStringLiteral("hier"), texte}};
+    QTest::newRow("name vide") << QByteArray(R"({"name":"","time":1,"vms":[{"name":"vm"}]})")
+                               << QStringLiteral("SELECT name, typeof(name) FROM InfosHyperviseurs")
+                               << Lignes{{QString(QLatin1String("")), texte}};
+    const QString uuid(60, QLatin1Char('u'));
+    QTest::newRow("uuid long") << QByteArray(R"({"name":"hv","time":1,"vms":[{"name":"vm","uuid":")" + uuid.toLatin1() + "\"}]}")
+                               << QStringLiteral("SELECT uuid FROM InfosVMs") << Lignes{{uuid}};
+    QTest::newRow("cle absente d'une VM suivante")
+        << QByteArray(R"({"name":"hv","time":1,"vms":[{"name":"a","uuid":"u1","state":1,"ram":10},{"name":"b"},{"name":"c","state":3}]})")
+        << QStringLiteral("SELECT name, uuid, state, ram FROM InfosVMs ORDER BY id")
+        << Lignes{{QStringLiteral("a"), QStringLiteral("u1"), 1, 10}, {QStringLiteral("b"), nul, nul, nul},
+                  {QStringLiteral("c"), nul, 3, nul}};
+    QTest::newRow("cle absente de la premiere VM")
+        << QByteArray(R"({"name":"hv","time":1,"vms":[{"name":"a"},{"name":"b","uuid":"u2"}]})")
+        << QStringLiteral("SELECT name, uuid FROM InfosVMs ORDER BY id")
+        << Lignes{{QStringLiteral("a"), nul}, {QStringLiteral("b"), nul}};
+    QTest::newRow("trois VM")
+        << QByteArray(R"({"name":"hv","time":1,"vms":[{"name":"a"},{"name":"b"},{"name":"c"}]})")
+        << QStringLiteral("SELECT id, idinfos, name FROM InfosVMs ORDER BY id")
+        << Lignes{{1, 1, QStringLiteral("a")}, {2, 1, QStringLiteral("b")}, {3, 1, QStringLiteral("c")}};
+}
+
+void TestGestionBDD::valeurs()
+{
+    QFETCH(QByteArray, rapport);
+    QFETCH(QString, requete);
+    QFETCH(Lignes, attendu);
+
+    ajouter(rapport);
+
+    QCOMPARE(lire(requete), attendu);
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+// Qt 5 and Qt 6 must read report texts alike.
+void TestGestionBDD::json_data()
+{
+    QTest::addColumn<QByteArray>("rapport");
+    QTest::addColumn<bool>("accepte");
+    QTest::addColumn<Lignes>("attendu");
+
+    QTest::newRow("texte vide") << QByteArray() << false << Lignes{};
+    QTest::newRow("blancs") << QByteArray(" \n") << false << Lignes{};
+    QTest::newRow("nombre au sommet") << QByteArray("5") << false << Lignes{};
+    QTest::newRow("texte au sommet") << QByteArray("\"hv\"") << false << Lignes{};
+    QTest::newRow("objet incomplet") << QByteArray(R"({"name":"hv")") << false << Lignes{};
+    QTest::newRow("octets apres l'objet") << QByteArray(R"({"name":"hv","time":1} x)") << false << Lignes{};
+    QTest::newRow("octet Latin-1 hors UTF-8") << QByteArray("{\"name\":\"caf\xe9\",\"time\":1}") << false << Lignes{};
+    QTest::newRow("UTF-8") << QByteArray("{\"name\":\"caf\xc3\xa9\",\"time\":1}") << true
+                           << Lignes{{QStringLiteral("caf\u00e9"), 1, QStringLiteral("integer")}};
+    QTest::newRow("echappement unicode") << QByteArray(R"({"name":"caf\u00e9","time":1})") << true
+                                         << Lignes{{QStringLiteral("caf\u00e9"), 1, QStringLiteral("integer")}};
+    QTest::newRow("grand entier") << QByteArray(R"({"name":"hv","time":9007199254740993})") << true
+                                  << Lignes{{QStringLiteral("hv"), Q_INT64_C(9007199254740993), QStringLiteral("integer")}};
+    QTest::newRow("entier hors 64 bits") << QByteArray(R"({"name":"hv","time":12345678901234567890})") << true
+                                         << Lignes{{QStringLiteral("hv"), 12345678901234567890.0, QStringLiteral("real")}};
+    QTest::newRow("nombre a virgule") << QByteArray(R"({"name":"hv","time":1.5})") << true
+                                      << Lignes{{QStringLiteral("hv"), 1.5, QStringLiteral("real")}};
+    QTest::newRow("cle en double") << QByteArray(R"({"name":"a","name":"b","time":1})") << true
+                                   << Lignes{{QStringLiteral("b"), 1, QStringLiteral("integer")}};
+}
+
+void TestGestionBDD::json()
+{
+    QFETCH(QByteArray, rapport);
+    QFETCH(bool, accepte);
+    QFETCH(Lignes, attendu);
+
+    ajouter(rapport);
+
+    QCOMPARE(lire(QStringLiteral("SELECT name, time, typeof(time) FROM InfosHyperviseurs")), attendu);
+    const QStringList console = accepte ? QStringList{aucunesDonnees, ligneCles} : QStringList{erreurJson};
+    QCOMPARE(m_console->lignes(), console);
+}
+
+void TestGestionBDD::deuxRapports()
+{
+    ajouter(R"({"name":"a","time":1,"vms":[{"name":"a1"},{"name":"a2"}]})");
+    ajouter(R"({"name":"b","time":2,"vms":[{"name":"b1"}]})");
+
+    QCOMPARE(lire(QStringLiteral("SELECT id, name FROM InfosHyperviseurs ORDER BY id")),
+             Lignes({{1, QStringLiteral("a")}, {2, QStringLiteral("b")}}));
+    QCOMPARE(lire(QStringLiteral("SELECT idinfos, name FROM InfosVMs ORDER BY id")),
+             Lignes({{1, QStringLiteral("a1")}, {1, QStringLiteral("a2")}, {2, QStringLiteral("b1")}}));
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestGestionBDD::verifierRequete_data()
+{
+    QTest::addColumn<QString>("texte");
+    QTest::addColumn<QVariantMap>("valeurs");
+    QTest::addColumn<QStringList>("console");
+
+    const QString insertion = QStringLiteral("INSERT INTO InfosHyperviseurs(name, time, cpu, cputemp) VALUES(:name, :time, :cpu, :cputemp)");
+    QTest::newRow("reussite avec valeurs")
+        << insertion
+        << QVariantMap{{QStringLiteral(":name"), QStringLiteral("hv")}, {QStringLiteral(":time"), 5},
+                       {QStringLiteral(":cpu"), 7}, {QStringLiteral(":cputemp"), 40}}
+        << QStringList();
+    QTest::newRow("reussite sans valeurs") << QStringLiteral("SELECT 1") << QVariantMap() << QStringList();
+    QTest::newRow("echec sans valeurs")
+        << QStringLiteral("SELECT  * FROM absente  WHERE x = ':name'") << QVariantMap()
+        << QStringList{ligne(QStringLiteral("<erreur> : SELECT  * FROM absente  WHERE x = ':name'"))};
+    QTest::newRow("attache impossible")
+        << QStringLiteral("ATTACH DATABASE '/dossier/absent/collecteur:time.db' as sauvegarde") << QVariantMap()
+        << QStringList{ligne(QStringLiteral("<erreur> : ATTACH DATABASE '/dossier/absent/collecteur:time.db' as sauvegarde"))};
+    QTest::newRow("valeur nulle et prefixe commun")
+        << insertion
+        << QVariantMap{{QStringLiteral(":name"), QVariant()}, {QStringLiteral(":time"), 5},
+                       {QStringLiteral(":cpu"), 7}, {QStringLiteral(":cputemp"), 40}}
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs(name, time, cpu, cputemp) VALUES(, 5, 7, 7temp)"))};
+    QTest::newRow("valeur contenant une marque")
+        << QStringLiteral("INSERT INTO InfosVMs(idinfos, name, state) VALUES(99, :name, :state)")
+        << QVariantMap{{QStringLiteral(":name"), QStringLiteral("x:state")}, {QStringLiteral(":state"), 2}}
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name, state) VALUES(99, x2, 2)"))};
+}
+
+void TestGestionBDD::verifierRequete()
+{
+    QFETCH(QString, texte);
+    QFETCH(QVariantMap, valeurs);
+    QFETCH(QStringList, console);
+
+    QSqlQuery requete(QSqlDatabase::database(QStringLiteral("collecteur"), false));
+    if (valeurs.isEmpty()) {
+        requete.exec(texte);
+    } else {
+        requete.prepare(texte);
+        for (auto valeur = valeurs.cbegin(); valeur != valeurs.cend(); ++valeur)
+            requete.bindValue(valeur.key(), valeur.value());
+        requete.exec();
+    }
+
+    QCOMPARE(m_store->verifierRequete(requete), !console.isEmpty());
+    comparerLignes(m_console->lignes(), console);
+}
+
+QTEST_GUILESS_MAIN(TestGestionBDD)
+#include "tst_gestionbdd.moc"

@@ -1,0 +1,357 @@
+#include "CaptureConsole.h"
+#include "GestionBDD.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+using Lignes = QList<QVariantList>;
+
+const QString formatHorodatage = QStringLiteral("dd-MM-yyyy_hh-mm-ss");
+const QString contenu = QStringLiteral("SELECT h.id, h.name, h.time, h.cputemp, v.id, v.idinfos, v.name, v.uuid, v.state, "
+                                       "v.ram, typeof(h.time), typeof(v.ram) FROM InfosHyperviseurs h "
+                                       "LEFT JOIN InfosVMs v ON v.idinfos = h.id ORDER BY h.id, v.id");
+const QString schema = QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name");
+const QString comptes = QStringLiteral("SELECT (SELECT count(*) FROM InfosHyperviseurs), (SELECT count(*) FROM InfosVMs)");
+
+Lignes lire(QSqlDatabase base, const QString &sql)
+{
+    QSqlQuery requete(base);
+    if (!requete.exec(sql))
+        qFatal("%s : %s", qPrintable(requete.lastError().text()), qPrintable(sql));
+    Lignes resultat;
+    while (requete.next()) {
+        QVariantList ligne;
+        for (int i = 0; i < requete.record().count(); ++i)
+            ligne << (requete.isNull(i) ? QVariant() : requete.value(i));
+        resultat << ligne;
+    }
+    return resultat;
+}
+
+Lignes lireStore(const QString &sql)
+{
+    return lire(QSqlDatabase::database(QStringLiteral("collecteur"), false), sql);
+}
+
+// Reads a backup file on a connection of its own, read-only, so that the
+// reading leaves the file exactly as the store wrote it.
+Lignes lireFichier(const QString &fichier, const QString &sql)
+{
+    Lignes resultat;
+    {
+        QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lecture"));
+        base.setDatabaseName(fichier);
+        base.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (!base.open())
+            qFatal("%s : %s", qPrintable(base.lastError().text()), qPrintable(fichier));
+        resultat = lire(base, sql);
+        base.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("lecture"));
+    return resultat;
+}
+
+QStringList fichiers()
+{
+    return QDir::current().entryList({QStringLiteral("collecteur*")}, QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot,
+                                     QDir::Name);
+}
+
+QDateTime horodatage(const QString &fichier)
+{
+    static const QRegularExpression nom(QStringLiteral("^collecteur(\\d\\d-\\d\\d-\\d{4}_\\d\\d-\\d\\d-\\d\\d)\\.db$"));
+    const QRegularExpressionMatch correspondance = nom.match(fichier);
+    return correspondance.hasMatch() ? QDateTime::fromString(correspondance.captured(1), formatHorodatage) : QDateTime();
+}
+
+QString nomFichier(const QDateTime &instant)
+{
+    return QStringLiteral("collecteur") + instant.toString(formatHorodatage) + QStringLiteral(".db");
+}
+
+void comparerLignes(const QStringList &obtenues, const QStringList &attendues)
+{
+    bool identiques = obtenues.size() == attendues.size();
+    for (int i = 0; identiques && i < attendues.size(); ++i) {
+        QStringList morceaux = attendues.at(i).split(QStringLiteral("<erreur>"));
+        for (QString &morceau : morceaux)
+            morceau = QRegularExpression::escape(morceau);
+        const QRegularExpression attendue(QRegularExpression::anchoredPattern(morceaux.join(QStringLiteral(".+"))));
+        identiques = attendue.match(obtenues.at(i)).hasMatch();
+    }
+    QVERIFY2(identiques, qPrintable(QStringLiteral("obtenu :\n%1\nattendu :\n%2")
+                                        .arg(obtenues.join(QLatin1Char('\n')), attendues.join(QLatin1Char('\n')))));
+}
+
+const QByteArray rapportA = R"({"name":"hv-a","time":1309139574,"cputemp":47.5,"vms":[{"name":"a1","uuid":"u-a1","state":1,"ram":524288},{"name":"a2","state":0}]})";
+const QByteArray rapportB = R"({"name":"hv-b","time":"1309143174","vms":[{"name":"b1","ram":1024}]})";
+const QByteArray rapportC = R"({"name":"hv-c","time":1309146774,"vms":[{"name":"c1"}]})";
+
+} // namespace
+
+class TestSauvegarde : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void storeVide();
+    void deplacementDesLignes();
+    void deuxSauvegardes();
+    void nomDejaPris();
+    void copieImpossible_data();
+    void copieImpossible();
+    void chaineDuMinuteur();
+    void sauvegardeALaFermeture();
+
+private:
+    void ajouter(const QByteArray &rapport) { m_store->ajouterDonnees(QString::fromLatin1(rapport)); }
+    void sauvegarder() { QVERIFY(QMetaObject::invokeMethod(m_store.get(), "sauvegarderBDD")); }
+    QTimer *minuteur() const { return m_store->findChild<QTimer *>(QStringLiteral("minuteurSauvegarde")); }
+
+    std::unique_ptr<QTemporaryDir> m_dossier;
+    QString m_dossierPrecedent;
+    std::unique_ptr<CaptureConsole> m_console;
+    std::unique_ptr<GestionBDD> m_store;
+};
+
+void TestSauvegarde::init()
+{
+    m_dossier = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_dossier->isValid());
+    m_dossierPrecedent = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(m_dossier->path()));
+    m_console = std::make_unique<CaptureConsole>();
+    m_store = std::make_unique<GestionBDD>();
+    m_console->vider();
+}
+
+void TestSauvegarde::cleanup()
+{
+    m_store.reset();
+    m_console.reset();
+    QDir::setCurrent(m_dossierPrecedent);
+    m_dossier.reset();
+    QVERIFY(!QSqlDatabase::contains(QStringLiteral("collecteur_sauvegarde")));
+}
+
+void TestSauvegarde::storeVide()
+{
+    const QDateTime avant = QDateTime::currentDateTime().addMSecs(-999);
+    sauvegarder();
+    const QDateTime apres = QDateTime::currentDateTime();
+
+    const QStringList noms = fichiers();
+    QCOMPARE(noms.size(), 1);
+    const QDateTime instant = horodatage(noms.constFirst());
+    QVERIFY2(instant.isValid() && instant >= avant && instant <= apres, qPrintable(noms.constFirst()));
+
+    const Lignes schemaStore = lireStore(schema);
+    QCOMPARE(schemaStore.size(), 6);
+    QCOMPARE(lireFichier(noms.constFirst(), schema), schemaStore);
+    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{0, 0}}));
+    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestSauvegarde::deplacementDesLignes()
+{
+    ajouter(rapportA);
+    ajouter(rapportB);
+    const Lignes avant = lireStore(contenu);
+    QCOMPARE(avant.size(), 3);
+
+    sauvegarder();
+
+    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+    const QStringList noms = fichiers();
+    QCOMPARE(noms.size(), 1);
+    QCOMPARE(lireFichier(noms.constFirst(), contenu), avant);
+    QCOMPARE(lireFichier(noms.constFirst(), QStringLiteral("PRAGMA foreign_key_check")), Lignes());
+
+    ajouter(rapportC);
+    QCOMPARE(lireStore(QStringLiteral("SELECT h.id, v.id, v.idinfos FROM InfosHyperviseurs h JOIN InfosVMs v")),
+             Lignes({{1, 1, 1}}));
+    QCOMPARE(lireStore(QStringLiteral("PRAGMA foreign_keys")), Lignes({{1}}));
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestSauvegarde::deuxSauvegardes()
+{
+    ajouter(rapportA);
+    sauvegarder();
+    ajouter(rapportB);
+    ajouter(rapportC);
+    sauvegarder();
+
+    const QStringList noms = fichiers();
+    QCOMPARE(noms.size(), 2);
+    QVERIFY(horodatage(noms.at(0)) < horodatage(noms.at(1)));
+    const QString hyperviseurs = QStringLiteral("SELECT id, name FROM InfosHyperviseurs ORDER BY id");
+    const QString vms = QStringLiteral("SELECT idinfos, name FROM InfosVMs ORDER BY id");
+    QCOMPARE(lireFichier(noms.at(0), hyperviseurs), Lignes({{1, QStringLiteral("hv-a")}}));
+    QCOMPARE(lireFichier(noms.at(0), vms), Lignes({{1, QStringLiteral("a1")}, {1, QStringLiteral("a2")}}));
+    QCOMPARE(lireFichier(noms.at(1), hyperviseurs), Lignes({{1, QStringLiteral("hv-b")}, {2, QStringLiteral("hv-c")}}));
+    QCOMPARE(lireFichier(noms.at(1), vms), Lignes({{1, QStringLiteral("b1")}, {2, QStringLiteral("c1")}}));
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestSauvegarde::nomDejaPris()
+{
+    // The names of the next few seconds are taken: an older backup, a
+    // foreign file, a directory.
+    const QDateTime maintenant = QDateTime::currentDateTime();
+    QHash<QString, QByteArray> occupes;
+    for (int i = 0; i < 6; ++i) {
+        const QString nom = nomFichier(maintenant.addSecs(i));
+        if (i == 5) {
+            QVERIFY(QDir::current().mkdir(nom));
+            continue;
+        }
+        QFile fichier(nom);
+        QVERIFY2(fichier.open(QIODevice::WriteOnly), qPrintable(fichier.errorString()));
+        occupes.insert(nom, QByteArray("occupé ") + QByteArray::number(i));
+        fichier.write(occupes.value(nom));
+    }
+    ajouter(rapportA);
+
+    const QDateTime avant = QDateTime::currentDateTime();
+    sauvegarder();
+
+    QStringList nouveaux = fichiers();
+    for (int i = 0; i < 6; ++i)
+        QVERIFY(nouveaux.removeOne(nomFichier(maintenant.addSecs(i))));
+    QCOMPARE(nouveaux.size(), 1);
+    const QDateTime instant = horodatage(nouveaux.constFirst());
+    if (avant < maintenant.addSecs(6))
+        QCOMPARE(nouveaux.constFirst(), nomFichier(maintenant.addSecs(6)));
+    else
+        QVERIFY2(instant.isValid(), qPrintable(nouveaux.constFirst()));
+    QCOMPARE(lireFichier(nouveaux.constFirst(), comptes), Lignes({{1, 2}}));
+
+    for (auto occupe = occupes.cbegin(); occupe != occupes.cend(); ++occupe) {
+        QFile fichier(occupe.key());
+        QVERIFY(fichier.open(QIODevice::ReadOnly));
+        QCOMPARE(fichier.readAll(), occupe.value());
+    }
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestSauvegarde::copieImpossible_data()
+{
+    QTest::addColumn<bool>("dossierSupprime");
+    QTest::addColumn<QStringList>("console");
+
+    const QString conservees = QStringLiteral("\"Les lignes sont conservées pour la prochaine sauvegarde.\" ");
+    // The file cannot even be created.
+    QTest::newRow("dossier courant supprime")
+        << true
+        << QStringList{QStringLiteral("\"Connexion à la base de données impossible\" "),
+                       QStringLiteral("\"<erreur> : ATTACH DATABASE 'collecteur<erreur>.db' as sauvegarde\" "),
+                       QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosHyperviseurs SELECT * FROM main.InfosHyperviseurs\" "),
+                       QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosVMs SELECT * FROM main.InfosVMs\" "),
+                       conservees,
+                       QStringLiteral("\"<erreur> : DETACH DATABASE sauvegarde\" ")};
+    // The file is created and every table copied, but emptying the store
+    // fails before the commit.
+    QTest::newRow("vidage refuse")
+        << false
+        << QStringList{QStringLiteral("\"<erreur> : DELETE FROM main.InfosVMs\" "), conservees};
+}
+
+void TestSauvegarde::copieImpossible()
+{
+    QFETCH(bool, dossierSupprime);
+    QFETCH(QStringList, console);
+
+    QSqlQuery requete(QSqlDatabase::database(QStringLiteral("collecteur"), false));
+    if (!dossierSupprime) {
+        QVERIFY2(requete.exec(QStringLiteral("CREATE TRIGGER Refus BEFORE DELETE ON InfosVMs "
+                                             "BEGIN SELECT RAISE(ABORT, 'refus'); END")),
+                 qPrintable(requete.lastError().text()));
+    }
+    ajouter(rapportA);
+    ajouter(rapportB);
+    const Lignes avant = lireStore(contenu);
+
+    const QString dossier = QDir::current().absoluteFilePath(QStringLiteral("parti"));
+    if (dossierSupprime) {
+        QVERIFY(QDir::current().mkdir(QStringLiteral("parti")));
+        QVERIFY(QDir::setCurrent(dossier));
+        QVERIFY(QDir().rmdir(dossier));
+    }
+    minuteur()->stop();
+    sauvegarder();
+    QVERIFY(QDir::setCurrent(m_dossier->path()));
+
+    comparerLignes(m_console->lignes(), console);
+    QCOMPARE(lireStore(contenu), avant);
+    QCOMPARE(fichiers(), QStringList());
+    QVERIFY(minuteur()->isActive());
+
+    m_console->vider();
+    if (!dossierSupprime)
+        QVERIFY(requete.exec(QStringLiteral("DROP TRIGGER Refus")));
+    ajouter(rapportC);
+    sauvegarder();
+
+    QCOMPARE(m_console->lignes(), QStringList());
+    const QStringList noms = fichiers();
+    QCOMPARE(noms.size(), 1);
+    QCOMPARE(lireFichier(noms.constFirst(), contenu).mid(0, avant.size()), avant);
+    QCOMPARE(lireFichier(noms.constFirst(), QStringLiteral("SELECT name FROM InfosHyperviseurs ORDER BY id")),
+             Lignes({{QStringLiteral("hv-a")}, {QStringLiteral("hv-b")}, {QStringLiteral("hv-c")}}));
+    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{3, 4}}));
+    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+}
+
+void TestSauvegarde::chaineDuMinuteur()
+{
+    QTimer *suivante = minuteur();
+    QVERIFY(suivante);
+    QVERIFY(suivante->isSingleShot());
+    QCOMPARE(suivante->interval(), 3600000);
+    QVERIFY(suivante->isActive());
+    QVERIFY(suivante->remainingTime() > 3500000);
+    QCOMPARE(fichiers(), QStringList());
+
+    suivante->stop();
+    QVERIFY(QMetaObject::invokeMethod(m_store.get(), "sauvegarderBDD"));
+    QVERIFY(suivante->isActive());
+    QVERIFY(suivante->remainingTime() > 3500000);
+    QCOMPARE(fichiers().size(), 1);
+
+    // Only the chain's own timer is left behind.
+    QCOMPARE(m_store->findChildren<QTimer *>().size(), 1);
+}
+
+void TestSauvegarde::sauvegardeALaFermeture()
+{
+    ajouter(rapportA);
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCOMPARE(QCoreApplication::exec(), 0);
+
+    const QStringList noms = fichiers();
+    QCOMPARE(noms.size(), 1);
+    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{1, 2}}));
+    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+    QCOMPARE(m_console->lignes(), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestSauvegarde)
+#include "tst_sauvegarde.moc"
