@@ -63,11 +63,6 @@ AfficheurSocketThread::AfficheurSocketThread(qintptr socketDescriptor, QObject *
         return;
     }
     emit errorOccurred(error());
-#ifdef Q_OS_UNIX
-    // The accepted descriptor is ours: left open it would leak for good.
-    if (socketDescriptor >= 0)
-        ::close(int(socketDescriptor));
-#endif
     deleteLater();
 }
 
