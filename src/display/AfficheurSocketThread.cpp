@@ -1,0 +1,108 @@
+#include "AfficheurSocketThread.h"
+
+#include "Console.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QHostAddress>
+#include <QThread>
+#include <QtEndian>
+
+#ifdef Q_OS_UNIX
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
+namespace {
+
+// A vanished client is dropped after a few minutes instead of the system's
+// two hours, and written data may not stay unacknowledged longer than that.
+constexpr int KeepAliveInactiviteS = 120;
+constexpr int KeepAliveIntervalleS = 30;
+constexpr int KeepAliveSondes = 4;
+constexpr unsigned int DelaiAcquittementMs = 240000;
+
+// How long a closing connection may go on sending what its client has not
+// taken yet: a client that does not read must not hold up the stop.
+constexpr int DelaiVidageMs = 1000;
+
+void reglerDetectionPairDisparu(qintptr descripteur)
+{
+#ifdef Q_OS_UNIX
+    const int fd = int(descripteur);
+#ifdef TCP_KEEPIDLE
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &KeepAliveInactiviteS, sizeof KeepAliveInactiviteS);
+#endif
+#ifdef TCP_KEEPINTVL
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &KeepAliveIntervalleS, sizeof KeepAliveIntervalleS);
+#endif
+#ifdef TCP_KEEPCNT
+    ::setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &KeepAliveSondes, sizeof KeepAliveSondes);
+#endif
+#ifdef TCP_USER_TIMEOUT
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &DelaiAcquittementMs, sizeof DelaiAcquittementMs);
+#endif
+#else
+    Q_UNUSED(descripteur)
+#endif
+}
+
+} // namespace
+
+AfficheurSocketThread::AfficheurSocketThread(qintptr socketDescriptor, QObject *parent)
+    : QTcpSocket(parent)
+{
+    if (setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
+        connect(this, &QAbstractSocket::disconnected, this, &QObject::deleteLater);
+        // Unread input would pile up in the socket's buffer for the whole
+        // life of the connection.
+        connect(this, &QIODevice::readyRead, this, [this] { skip(bytesAvailable()); });
+        setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+        reglerDetectionPairDisparu(socketDescriptor);
+        return;
+    }
+    emit errorOccurred(error());
+    deleteLater();
+}
+
+AfficheurSocketThread::~AfficheurSocketThread() = default;
+
+void AfficheurSocketThread::receptionDonnees(QString donnees)
+{
+    const QString adresse = peerAddress().toString();
+    Console::ecrire("Thread: ", static_cast<void *>(QThread::currentThreadId()), ". Transmission des données à ",
+                    adresse);
+
+    if (state() != QAbstractSocket::ConnectedState)
+        return;
+
+    const QByteArray texte = donnees.toLatin1();
+    const qint64 tailleTrame = 5 + qint64(texte.size());
+    if (bytesToWrite() + tailleTrame > TailleMaxEnAttente) {
+        Console::ecrire("Client trop lent, connexion fermée : ",
+                        adresse + QLatin1Char(':') + QString::number(peerPort()));
+        abort();
+        return;
+    }
+
+    // Header and text in one write: the socket's buffer takes one append per
+    // report, the bytes on the wire are the same.
+    QByteArray trame;
+    trame.reserve(int(tailleTrame));
+    char entete[5];
+    qToBigEndian<qint32>(qint32(donnees.size()), entete);
+    entete[4] = 1;
+    trame.append(entete, sizeof entete).append(texte);
+    write(trame);
+}
+
+void AfficheurSocketThread::fermer()
+{
+    const QDeadlineTimer delai(DelaiVidageMs);
+    while (state() == QAbstractSocket::ConnectedState && bytesToWrite() > 0 && !delai.hasExpired()
+           && waitForBytesWritten(int(qMax<qint64>(1, delai.remainingTime())))) {
+    }
+    abort();
+    deleteLater();
+}

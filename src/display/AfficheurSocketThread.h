@@ -1,0 +1,29 @@
+#ifndef AFFICHEURSOCKETTHREAD_H
+#define AFFICHEURSOCKETTHREAD_H
+
+#include <QString>
+#include <QTcpSocket>
+
+// Serves one display client from a thread of its own: one frame per report
+// (4-byte big-endian length, marker byte 1, Latin-1 text), never reads what
+// the client sends, and deletes itself once the client is gone.
+class AfficheurSocketThread : public QTcpSocket
+{
+    Q_OBJECT
+
+public:
+    // Unsent bytes a client may leave behind before it is cut off: a client
+    // that stops reading must not make the collector grow without limit.
+    static constexpr qint64 TailleMaxEnAttente = 32 * 1024 * 1024;
+
+    explicit AfficheurSocketThread(qintptr socketDescriptor, QObject *parent = nullptr);
+    ~AfficheurSocketThread() override;
+
+public slots:
+    void receptionDonnees(QString donnees);
+    // Sends what the client accepts within a short delay, then closes the
+    // connection, which ends the object.
+    void fermer();
+};
+
+#endif
