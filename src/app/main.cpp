@@ -1,3 +1,4 @@
+#include "AfficheurSocket.h"
 #include "ArretSignaux.h"
 #include "Console.h"
 #include "GestionBDD.h"
@@ -6,6 +7,12 @@
 
 #include <QCoreApplication>
 #include <QThread>
+
+#include <memory>
+
+namespace {
+constexpr quint16 portAffichage = 56000;
+}
 
 int main(int argc, char *argv[])
 {
@@ -20,32 +27,38 @@ int main(int argc, char *argv[])
     if (recepteur->state() != QAbstractSocket::BoundState) {
         // A collector that cannot receive must not look as if it were listening.
         Console::ecrire(QStringLiteral("Impossible de lier le port UDP %1 : %2").arg(port).arg(recepteur->errorString()));
+        delete recepteur;
         return 1;
     }
 
-    // The display server and the store are created here, then connected to
-    // the receiver's report signal once the reception thread runs.
-    new GestionBDD(nullptr);
+    // Both connect themselves to aboutToQuit, the display server first: its
+    // clients are served their last frames, then the store writes its last backup.
+    std::unique_ptr<AfficheurSocket> affichage(new AfficheurSocket(portAffichage, nullptr));
+    std::unique_ptr<GestionBDD> stockage(new GestionBDD(nullptr));
 
-    auto *threadReception = new QThread(nullptr);
-    recepteur->moveToThread(threadReception);
-    QObject::connect(threadReception, &QThread::finished, recepteur, &QObject::deleteLater);
+    std::unique_ptr<QThread> threadReception(new QThread(nullptr));
+    recepteur->moveToThread(threadReception.get());
+    // The receiver's socket notifier must be released in the thread that uses it.
+    QObject::connect(threadReception.get(), &QThread::finished, recepteur, &QObject::deleteLater);
     threadReception->start();
 
-    QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, threadReception] {
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees);
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, stockage.get(), &GestionBDD::ajouterDonnees);
+
+    QThread *reception = threadReception.get();
+    QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, reception] {
         // What was read, or still waits in the kernel's buffer, reaches the
         // display clients and the last backup before the loop ends.
         QMetaObject::invokeMethod(recepteur, "lireDatagrammes", Qt::BlockingQueuedConnection);
-        threadReception->quit();
-        threadReception->wait();
+        reception->quit();
+        reception->wait();
         QCoreApplication::sendPostedEvents();
         QCoreApplication::quit();
     });
 
-    const int resultat = application.exec();
+    const int resultat = QCoreApplication::exec();
 
     threadReception->quit();
     threadReception->wait();
-    delete threadReception;
     return resultat;
 }
