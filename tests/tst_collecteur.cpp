@@ -6,9 +6,12 @@
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUdpSocket>
+
+#include <csignal>
 
 namespace {
 
@@ -118,6 +121,77 @@ QString sauvegardeContenant(const QString &dossier, const QString &hyperviseur)
     return QString();
 }
 
+// A display client on the collector's fixed display port, decoding frames.
+class ClientAffichage
+{
+public:
+    bool connecter()
+    {
+        m_socket.connectToHost(QHostAddress::LocalHost, 56000);
+        return m_socket.waitForConnected(10000);
+    }
+    QString erreur() const { return m_socket.errorString(); }
+
+    // The report texts of the complete frames received so far.
+    QStringList rapports()
+    {
+        m_recu += m_socket.readAll();
+        while (m_recu.size() >= 5) {
+            const quint32 longueur = (quint32(quint8(m_recu.at(0))) << 24) | (quint32(quint8(m_recu.at(1))) << 16)
+                                     | (quint32(quint8(m_recu.at(2))) << 8) | quint32(quint8(m_recu.at(3)));
+            if (m_recu.at(4) != 1) {
+                m_rapports << QStringLiteral("<marqueur invalide>");
+                m_recu.clear();
+                break;
+            }
+            if (quint32(m_recu.size()) < 5 + longueur)
+                break;
+            m_rapports << QString::fromLatin1(m_recu.constData() + 5, int(longueur));
+            m_recu.remove(0, int(5 + longueur));
+        }
+        return m_rapports;
+    }
+    bool attendreRapports(int nombre)
+    {
+        QDeadlineTimer limite(10000);
+        while (rapports().size() < nombre && !limite.hasExpired())
+            m_socket.waitForReadyRead(100);
+        return rapports().size() >= nombre;
+    }
+
+private:
+    QTcpSocket m_socket;
+    QByteArray m_recu;
+    QStringList m_rapports;
+};
+
+QByteArray rapport(const QString &hyperviseur, int vms)
+{
+    QString texte = QStringLiteral(R"({"name":"%1","time":1700000000,"cpu":12.5,"vms":[)").arg(hyperviseur);
+    for (int i = 0; i < vms; ++i)
+        texte += QStringLiteral(R"(%1{"name":"%2-vm%3","ram":1024})").arg(i ? QStringLiteral(",") : QString(), hyperviseur).arg(i);
+    return (texte + QStringLiteral("]}")).toLatin1();
+}
+
+// Every line a normal run prints; anything else (a Qt warning about threads
+// or connections, say) is a fault.
+bool ligneAttendue(const QString &ligne)
+{
+    static const QRegularExpression formes(QStringLiteral(
+        "^(\"Ecoute sur le port \\d+\" "
+        "|\"Le driver courant \\(QSQLITE\\) : \" "
+        "|\"  SUPPORTE [^\"]*\" "
+        "|\"Tampon de réception UDP limité [^\"]*\" "
+        "|Réception de  \"[0-9.]+  SeqNb:\\d+\" "
+        "|\"[0-9.]+\" :  \"-?\\d+ paquet\\(s\\) perdu\\(s\\)\\.\" "
+        "|\"Erreur. Un paramètre ne contient aucunes données.\" "
+        "|\\(\"name\", \"uuid\", \"state\", \"cpu\", \"ram\", \"maxram\", \"network\"\\) "
+        "|Nouvelle connexion :  \\d+ "
+        "|Thread:  0x[0-9a-f]+ \\. Transmission des données à  \"[0-9.]*\" "
+        ")$"));
+    return formes.match(ligne).hasMatch();
+}
+
 quint16 portUdpLibre()
 {
     QUdpSocket sonde;
@@ -136,6 +210,10 @@ private slots:
     void demarrage();
     void portDejaPris();
     void sauvegardesHoraires();
+    void deBoutEnBout();
+    void arretParSignal_data();
+    void arretParSignal();
+    void clientEnCoursDeRoute();
 };
 
 void TestCollecteur::demarrage_data()
@@ -217,6 +295,142 @@ void TestCollecteur::sauvegardesHoraires()
         QVERIFY2(fichiers.at(i - 1).second.secsTo(fichiers.at(i).second) >= 3600,
                  qPrintable(fichiers.at(i - 1).first + QStringLiteral(" ") + fichiers.at(i).first));
     QVERIFY2(collecteur.processus().state() == QProcess::Running, qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+}
+
+void TestCollecteur::deBoutEnBout()
+{
+    const quint16 port = portUdpLibre();
+    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    QVERIFY2(collecteur.attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port)),
+             qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+
+    ClientAffichage client;
+    QVERIFY2(client.connecter(), qPrintable(client.erreur()));
+    QTRY_VERIFY_WITH_TIMEOUT(collecteur.lignes().filter(QStringLiteral("Nouvelle connexion :  ")).size() == 1, 10000);
+
+    QUdpSocket agentA;
+    QUdpSocket agentB;
+    QVERIFY2(agentA.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agentA.errorString()));
+    QVERIFY2(agentB.bind(QHostAddress(QStringLiteral("127.0.0.3")), 0), qPrintable(agentB.errorString()));
+    // Agent A skips number 3: one loss line for it.
+    const QList<QPair<QUdpSocket *, quint32>> envois{{&agentA, 1}, {&agentB, 1}, {&agentA, 2},
+                                                     {&agentB, 2}, {&agentA, 4}, {&agentB, 3}};
+    QStringList attendus;
+    for (int i = 0; i < envois.size(); ++i) {
+        const QString nom = QStringLiteral("hv-%1-%2").arg(envois.at(i).first == &agentA ? QLatin1Char('a') : QLatin1Char('b')).arg(envois.at(i).second);
+        const QByteArray texte = rapport(nom, i % 3);
+        envois.at(i).first->writeDatagram(datagramme(envois.at(i).second, texte), QHostAddress::LocalHost, port);
+        attendus << QString::fromLatin1(texte);
+        // One at a time, so that the two agents' order is the order sent.
+        QVERIFY2(client.attendreRapports(i + 1), qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+    }
+    QCOMPARE(client.rapports(), attendus);
+
+    QCOMPARE(::kill(pid_t(collecteur.processus().processId()), SIGTERM), 0);
+    QVERIFY(collecteur.processus().waitForFinished(30000));
+    QCOMPARE(collecteur.processus().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(collecteur.processus().exitCode(), 0);
+
+    const auto fichiers = sauvegardes(collecteur.dossier());
+    QCOMPARE(fichiers.size(), 1);
+    QCOMPARE(hyperviseursSauvegardes(fichiers.first().first),
+             (QStringList{QStringLiteral("hv-b-1/hv-b-1-vm0"), QStringLiteral("hv-a-2/hv-a-2-vm0,hv-a-2-vm1"),
+                          QStringLiteral("hv-a-4/hv-a-4-vm0"), QStringLiteral("hv-b-3/hv-b-3-vm0,hv-b-3-vm1")}));
+    {
+        QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("comptage"));
+        base.setDatabaseName(fichiers.first().first);
+        QVERIFY(base.open());
+        QSqlQuery requete(QStringLiteral("SELECT (SELECT count(*) FROM InfosHyperviseurs), (SELECT count(*) FROM InfosVMs)"), base);
+        QVERIFY(requete.next());
+        QCOMPARE(requete.value(0).toInt(), 6);
+        QCOMPARE(requete.value(1).toInt(), 6);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("comptage"));
+
+    const QStringList lignes = collecteur.lignes();
+    for (const QString &ligne : lignes)
+        QVERIFY2(ligneAttendue(ligne), qPrintable(ligne));
+    QCOMPARE(lignes.first(), QStringLiteral("\"Ecoute sur le port %1\" ").arg(port));
+    QCOMPARE(lignes.filter(QStringLiteral("Réception de  ")).size(), 6);
+    QCOMPARE(lignes.filter(QStringLiteral(". Transmission des données à  \"127.0.0.1\" ")).size(), 6);
+    const int perte = lignes.indexOf(QStringLiteral("\"127.0.0.2\" :  \"1 paquet(s) perdu(s).\" "));
+    QVERIFY(perte > 0);
+    QCOMPARE(lignes.filter(QStringLiteral("paquet(s) perdu(s)")).size(), 1);
+    QCOMPARE(lignes.at(perte + 1), QStringLiteral("Réception de  \"127.0.0.2  SeqNb:4\" "));
+    const auto premiere = [&lignes](const QString &debut) {
+        for (int i = 0; i < lignes.size(); ++i) {
+            if (lignes.at(i).startsWith(debut))
+                return i;
+        }
+        return -1;
+    };
+    const int connexion = premiere(QStringLiteral("Nouvelle connexion :  "));
+    QVERIFY(connexion > 0);
+    QVERIFY(connexion < premiere(QStringLiteral("Thread:  ")));
+}
+
+void TestCollecteur::arretParSignal_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestCollecteur::arretParSignal()
+{
+    QFETCH(int, signal);
+    const quint16 port = portUdpLibre();
+    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    QVERIFY2(collecteur.attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port)),
+             qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+
+    // No display client: the reports are still stored.
+    QUdpSocket agent;
+    QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
+    for (quint32 numero = 1; numero <= 3; ++numero)
+        agent.writeDatagram(datagramme(numero, rapport(QStringLiteral("hv-%1").arg(numero), 1)), QHostAddress::LocalHost, port);
+    QVERIFY(collecteur.attendreLigne(QStringLiteral("Réception de  \"127.0.0.2  SeqNb:3\" ")));
+
+    const pid_t pid = pid_t(collecteur.processus().processId());
+    QCOMPARE(::kill(pid, signal), 0);
+    // A second request while the first stop runs changes nothing.
+    ::kill(pid, signal);
+    QVERIFY(collecteur.processus().waitForFinished(30000));
+    QCOMPARE(collecteur.processus().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(collecteur.processus().exitCode(), 0);
+
+    const auto fichiers = sauvegardes(collecteur.dossier());
+    QCOMPARE(fichiers.size(), 1);
+    QCOMPARE(hyperviseursSauvegardes(fichiers.first().first),
+             (QStringList{QStringLiteral("hv-1/hv-1-vm0"), QStringLiteral("hv-2/hv-2-vm0"), QStringLiteral("hv-3/hv-3-vm0")}));
+    for (const QString &ligne : collecteur.lignes())
+        QVERIFY2(ligneAttendue(ligne), qPrintable(ligne));
+}
+
+void TestCollecteur::clientEnCoursDeRoute()
+{
+    const quint16 port = portUdpLibre();
+    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    QVERIFY2(collecteur.attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port)),
+             qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+    QUdpSocket agent;
+    QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
+
+    ClientAffichage premier;
+    QVERIFY2(premier.connecter(), qPrintable(premier.erreur()));
+    QTRY_VERIFY_WITH_TIMEOUT(collecteur.lignes().filter(QStringLiteral("Nouvelle connexion :  ")).size() == 1, 10000);
+    agent.writeDatagram(datagramme(1, "un"), QHostAddress::LocalHost, port);
+    QVERIFY(premier.attendreRapports(1));
+
+    ClientAffichage second;
+    QVERIFY2(second.connecter(), qPrintable(second.erreur()));
+    QTRY_VERIFY_WITH_TIMEOUT(collecteur.lignes().filter(QStringLiteral("Nouvelle connexion :  ")).size() == 2, 10000);
+    agent.writeDatagram(datagramme(2, "deux"), QHostAddress::LocalHost, port);
+    agent.writeDatagram(datagramme(3, "trois"), QHostAddress::LocalHost, port);
+    QVERIFY(premier.attendreRapports(3));
+    QVERIFY(second.attendreRapports(2));
+    QCOMPARE(premier.rapports(), (QStringList{QStringLiteral("un"), QStringLiteral("deux"), QStringLiteral("trois")}));
+    QCOMPARE(second.rapports(), (QStringList{QStringLiteral("deux"), QStringLiteral("trois")}));
 }
 
 QTEST_GUILESS_MAIN(TestCollecteur)
