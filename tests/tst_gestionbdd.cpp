@@ -379,7 +379,9 @@ void TestGestionBDD::json_data()
     QTest::newRow("texte au sommet") << QByteArray("\"hv\"") << false << Lignes{};
     QTest::newRow("objet incomplet") << QByteArray(R"({"name":"hv")") << false << Lignes{};
     QTest::newRow("octets apres l'objet") << QByteArray(R"({"name":"hv","time":1} x)") << false << Lignes{};
-    QTest::newRow("octet Latin-1 hors UTF-8") << QByteArray("{\"name\":\"caf\xe9\",\"time\":1}") << false << Lignes{};
+    QTest::newRow("octet Latin-1 hors UTF-8") << QByteArray("{\"name\":\"caf\xe9\",\"time\":1}") << true
+                                              << Lignes{{QStringLiteral("caf\u00e9"), 1, QStringLiteral("integer")}};
+    QTest::newRow("Latin-1 et JSON invalide") << QByteArray("{\"name\":\"caf\xe9\",\"time\":}") << false << Lignes{};
     QTest::newRow("UTF-8") << QByteArray("{\"name\":\"caf\xc3\xa9\",\"time\":1}") << true
                            << Lignes{{QStringLiteral("caf\u00e9"), 1, QStringLiteral("integer")}};
     QTest::newRow("echappement unicode") << QByteArray(R"({"name":"caf\u00e9","time":1})") << true

@@ -205,7 +205,12 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
 void GestionBDD::ajouterDonnees(const QString &donnees)
 {
     QJsonParseError erreur;
-    const QJsonDocument document = QJsonDocument::fromJson(donnees.toLatin1(), &erreur);
+    QJsonDocument document = QJsonDocument::fromJson(donnees.toLatin1(), &erreur);
+    // Agents on older hosts write their texts in Latin-1: their bytes are not
+    // UTF-8, and rejecting the report would lose it, so they are read as the
+    // Latin-1 characters they are.
+    if (erreur.error == QJsonParseError::IllegalUTF8String)
+        document = QJsonDocument::fromJson(donnees.toUtf8(), &erreur);
     if (erreur.error != QJsonParseError::NoError) {
         Console::ecrire(tr("Une erreur est survenue dans le parsing de la chaine JSON."));
         return;
