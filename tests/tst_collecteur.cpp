@@ -58,6 +58,11 @@ public:
         }
         return true;
     }
+    bool attendreDemarrage(quint16 port)
+    {
+        return attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port));
+    }
+    QString console() { return lignes().join(QLatin1Char('\n')); }
     QProcess &processus() { return m_processus; }
     QString dossier() const { return m_dossier.path(); }
 
@@ -271,8 +276,7 @@ void TestCollecteur::sauvegardesHoraires()
     environnement.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x3600"));
     const quint16 port = portUdpLibre();
     Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
-    QVERIFY2(collecteur.attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port)),
-             qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+    QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     QUdpSocket agent;
     QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
@@ -301,8 +305,7 @@ void TestCollecteur::deBoutEnBout()
 {
     const quint16 port = portUdpLibre();
     Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
-    QVERIFY2(collecteur.attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port)),
-             qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+    QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     ClientAffichage client;
     QVERIFY2(client.connecter(), qPrintable(client.erreur()));
@@ -381,8 +384,7 @@ void TestCollecteur::arretParSignal()
     QFETCH(int, signal);
     const quint16 port = portUdpLibre();
     Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
-    QVERIFY2(collecteur.attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port)),
-             qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+    QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     // No display client: the reports are still stored.
     QUdpSocket agent;
@@ -411,8 +413,7 @@ void TestCollecteur::clientEnCoursDeRoute()
 {
     const quint16 port = portUdpLibre();
     Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
-    QVERIFY2(collecteur.attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port)),
-             qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+    QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
     QUdpSocket agent;
     QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
 

@@ -1,10 +1,10 @@
 #include "CaptureConsole.h"
 #include "GestionBDD.h"
+#include "LectureSql.h"
 
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTest>
 #include <QTimer>
 
@@ -12,22 +12,10 @@
 
 namespace {
 
-using Lignes = QList<QVariantList>;
-
 // The rows a query gives on the store's own connection.
 Lignes lire(const QString &sql)
 {
-    QSqlQuery requete(QSqlDatabase::database(QStringLiteral("collecteur"), false));
-    if (!requete.exec(sql))
-        qFatal("%s : %s", qPrintable(requete.lastError().text()), qPrintable(sql));
-    Lignes resultat;
-    while (requete.next()) {
-        QVariantList ligne;
-        for (int i = 0; i < requete.record().count(); ++i)
-            ligne << (requete.isNull(i) ? QVariant() : requete.value(i));
-        resultat << ligne;
-    }
-    return resultat;
+    return lire(QSqlDatabase::database(QStringLiteral("collecteur"), false), sql);
 }
 
 QVariantList colonne(const QString &sql)

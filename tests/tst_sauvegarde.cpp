@@ -1,5 +1,6 @@
 #include "CaptureConsole.h"
 #include "GestionBDD.h"
+#include "LectureSql.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -8,7 +9,6 @@
 #include <QRegularExpression>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -17,7 +17,6 @@
 
 namespace {
 
-using Lignes = QList<QVariantList>;
 
 const QString formatHorodatage = QStringLiteral("dd-MM-yyyy_hh-mm-ss");
 const QString contenu = QStringLiteral("SELECT h.id, h.name, h.time, h.cputemp, v.id, v.idinfos, v.name, v.uuid, v.state, "
@@ -25,21 +24,6 @@ const QString contenu = QStringLiteral("SELECT h.id, h.name, h.time, h.cputemp, 
                                        "LEFT JOIN InfosVMs v ON v.idinfos = h.id ORDER BY h.id, v.id");
 const QString schema = QStringLiteral("SELECT type, name, tbl_name, sql FROM sqlite_master ORDER BY name");
 const QString comptes = QStringLiteral("SELECT (SELECT count(*) FROM InfosHyperviseurs), (SELECT count(*) FROM InfosVMs)");
-
-Lignes lire(QSqlDatabase base, const QString &sql)
-{
-    QSqlQuery requete(base);
-    if (!requete.exec(sql))
-        qFatal("%s : %s", qPrintable(requete.lastError().text()), qPrintable(sql));
-    Lignes resultat;
-    while (requete.next()) {
-        QVariantList ligne;
-        for (int i = 0; i < requete.record().count(); ++i)
-            ligne << (requete.isNull(i) ? QVariant() : requete.value(i));
-        resultat << ligne;
-    }
-    return resultat;
-}
 
 Lignes lireStore(const QString &sql)
 {
