@@ -392,6 +392,9 @@ void TestGestionBDD::json_data()
                                       << Lignes{{QStringLiteral("hv"), 1.5, QStringLiteral("real")}};
     QTest::newRow("cle en double") << QByteArray(R"({"name":"a","name":"b","time":1})") << true
                                    << Lignes{{QStringLiteral("b"), 1, QStringLiteral("integer")}};
+    QTest::newRow("cle en double apres un tableau")
+        << QByteArray(R"({"name":["a"],"name":"b","\u0074ime":{"t":1},"time":1})") << true
+        << Lignes{{QStringLiteral("b"), 1, QStringLiteral("integer")}};
 }
 
 void TestGestionBDD::json()

@@ -1,5 +1,6 @@
 #include "GestionBDD.h"
 
+#include "ClesJson.h"
 #include "Console.h"
 
 #include <QCoreApplication>
@@ -205,7 +206,7 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
 void GestionBDD::ajouterDonnees(const QString &donnees)
 {
     QJsonParseError erreur;
-    const QJsonDocument document = QJsonDocument::fromJson(donnees.toLatin1(), &erreur);
+    const QJsonDocument document = QJsonDocument::fromJson(ClesJson::renommerDoublons(donnees.toLatin1()), &erreur);
     if (erreur.error != QJsonParseError::NoError) {
         Console::ecrire(tr("Une erreur est survenue dans le parsing de la chaine JSON."));
         return;
