@@ -184,9 +184,9 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
 
     QString texte = requete.lastQuery();
     // Qt 6 no longer hands the bound values out by name, so the names are
-    // read from the statement and replaced in ascending order, as a map of
-    // names would order them. A statement run without bound values (an
-    // ATTACH of a file name, say) is shown exactly as it was sent.
+    // read from the statement, in ascending order as a map of names would
+    // hold them. A statement run without bound values (an ATTACH of a file
+    // name, say) is shown exactly as it was sent.
     if (!requete.boundValues().isEmpty()) {
         static const QRegularExpression marque(QStringLiteral(":[A-Za-z0-9_]+"));
         QStringList noms;
@@ -195,8 +195,32 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
             noms << correspondances.next().captured();
         std::sort(noms.begin(), noms.end());
         noms.erase(std::unique(noms.begin(), noms.end()), noms.end());
-        for (const QString &nom : qAsConst(noms))
-            texte.replace(nom, requete.boundValue(nom).toString(), Qt::CaseSensitive);
+
+        // One pass over the statement as sent: a value is written once and
+        // never searched again, so that values holding placeholder names can
+        // neither disguise the statement nor make the line grow
+        // exponentially. Where two names begin alike the lower one is taken,
+        // as if the names were replaced one after the other.
+        const QStringView envoye(texte);
+        QString affiche;
+        for (qsizetype i = 0; i < envoye.size();) {
+            const QString *trouve = nullptr;
+            if (envoye.at(i) == QLatin1Char(':')) {
+                for (const QString &nom : qAsConst(noms)) {
+                    if (envoye.mid(i).startsWith(nom)) {
+                        trouve = &nom;
+                        break;
+                    }
+                }
+            }
+            if (trouve) {
+                affiche += requete.boundValue(*trouve).toString();
+                i += trouve->size();
+            } else {
+                affiche += envoye.at(i++);
+            }
+        }
+        texte = affiche;
     }
 
     Console::ecrire(tr("%1 : %2").arg(erreur.text(), texte));
