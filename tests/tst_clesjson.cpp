@@ -47,6 +47,21 @@ void TestClesJson::renommerDoublons_data()
                                            << QByteArray("{\"\xf0\x9f\x98\x80\":2}");
     QTest::newRow("guillemet dans la cle") << QByteArray(R"({"a\"b":[1],"a\"b":2})")
                                            << QByteArray(R"({"a\"b\u00000":[1],"a\"b":2})") << QByteArray(R"({"a\"b":2})");
+    QTest::newRow("barres obliques avant un guillemet")
+        << QByteArray(R"({"x":"a\\\"b\\","a":[1],"a":2})") << QByteArray(R"({"x":"a\\\"b\\","a\u00000":[1],"a":2})")
+        << QByteArray(R"({"x":"a\\\"b\\","a":2})");
+    QByteArray cent;
+    QByteArray centRenommees;
+    QByteArray centSansDoublon;
+    for (int i = 0; i < 100; ++i) {
+        const QByteArray valeur = QByteArray::number(i) + ',';
+        cent += "\"k" + QByteArray::number(i) + "\":" + valeur;
+        centRenommees += "\"k" + QByteArray::number(i) + (i == 7 ? "\\u00000" : "") + "\":" + valeur;
+        if (i != 7)
+            centSansDoublon += "\"k" + QByteArray::number(i) + "\":" + valeur;
+    }
+    QTest::newRow("cent cles puis un doublon") << '{' + cent + R"("k7":[1]})" << '{' + centRenommees + R"("k7":[1]})"
+                                               << '{' + centSansDoublon + R"("k7":[1]})";
     QTest::newRow("objets imbriques") << QByteArray(R"({"vms":[{"n":[1],"n":2}],"vms":[{"n":[3],"n":4}]})")
                                       << QByteArray(R"({"vms\u00000":[{"n\u00000":[1],"n":2}],"vms":[{"n\u00000":[3],"n":4}]})")
                                       << QByteArray(R"({"vms":[{"n":4}]})");

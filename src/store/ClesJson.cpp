@@ -2,9 +2,11 @@
 
 #include <QHash>
 #include <QPair>
+#include <QVarLengthArray>
 #include <QVector>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -117,10 +119,99 @@ void renommer(Objet &objet, QVector<QPair<int, QByteArray>> &insertions)
     }
 }
 
+// The quick look that every report gets: whether some object repeats a key
+// in the same bytes, or has a key with an escape, which only the full
+// decoding can compare. No allocation for ordinary reports.
+bool doublonsPossibles(const char *texte, int taille)
+{
+    struct Cle
+    {
+        int debut;
+        int longueur;
+    };
+    QVarLengthArray<char, 16> imbrication;
+    QVarLengthArray<int, 16> premieresCles;
+    QVarLengthArray<Cle, 64> cles;
+    bool cleAttendue = false;
+    for (int i = 0; i < taille; ++i) {
+        switch (texte[i]) {
+        case '"': {
+            // The closing quote is the first one after an even number of
+            // backslashes.
+            const char *debut = texte + i + 1;
+            const char *fin = debut;
+            forever {
+                fin = static_cast<const char *>(std::memchr(fin, '"', size_t(texte + taille - fin)));
+                if (!fin)
+                    return false;
+                const char *barre = fin;
+                while (barre > debut && barre[-1] == '\\')
+                    --barre;
+                if ((fin - barre) % 2 == 0)
+                    break;
+                ++fin;
+            }
+            if (cleAttendue) {
+                if (std::memchr(debut, '\\', size_t(fin - debut)))
+                    return true;
+                cles.append({int(debut - texte), int(fin - debut)});
+            }
+            i = int(fin - texte);
+            cleAttendue = false;
+            break;
+        }
+        case '{':
+            imbrication.append('{');
+            premieresCles.append(cles.size());
+            cleAttendue = true;
+            break;
+        case '[':
+            imbrication.append('[');
+            cleAttendue = false;
+            break;
+        case ',':
+            cleAttendue = !imbrication.isEmpty() && imbrication.last() == '{';
+            break;
+        case ']':
+            if (!imbrication.isEmpty() && imbrication.last() == '[')
+                imbrication.removeLast();
+            cleAttendue = false;
+            break;
+        case '}':
+            if (!imbrication.isEmpty() && imbrication.last() == '{') {
+                const int premiere = premieresCles.last();
+                const auto avant = [texte](const Cle &a, const Cle &b) {
+                    if (a.longueur != b.longueur)
+                        return a.longueur < b.longueur;
+                    return std::memcmp(texte + a.debut, texte + b.debut, size_t(a.longueur)) < 0;
+                };
+                std::sort(cles.begin() + premiere, cles.end(), avant);
+                for (int k = premiere + 1; k < cles.size(); ++k) {
+                    if (!avant(cles[k - 1], cles[k]))
+                        return true;
+                }
+                cles.resize(premiere);
+                premieresCles.removeLast();
+                imbrication.removeLast();
+            }
+            cleAttendue = false;
+            break;
+        default:
+            break;
+        }
+    }
+    // What is left open belongs to a text the parser rejects before it
+    // reaches the end of those objects.
+    return false;
+}
+
 } // namespace
 
 QByteArray ClesJson::renommerDoublons(const QByteArray &json)
 {
+    if (!doublonsPossibles(json.constData(), json.size()))
+        return json;
+
     // Only strings and the four brackets matter here: inside any other token
     // none of them can appear, so the strings are found where the parser
     // finds them, up to its first error.

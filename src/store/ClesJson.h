@@ -3,7 +3,7 @@
 
 #include <QByteArray>
 
-// Qt 5's JSON parser loses the memory of an array or object held by a key
+// Qt 5.15's JSON parser loses the memory of an array or object held by a key
 // that a later key of the same name replaces: any sender could make the
 // collector grow with a few bytes per datagram. Giving each earlier duplicate
 // a name of its own keeps what the parser makes of the text (the last value

@@ -230,7 +230,13 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
 void GestionBDD::ajouterDonnees(const QString &donnees)
 {
     QJsonParseError erreur;
-    const QJsonDocument document = QJsonDocument::fromJson(ClesJson::renommerDoublons(donnees.toLatin1()), &erreur);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    const QByteArray json = ClesJson::renommerDoublons(donnees.toLatin1());
+#else
+    // Qt 6's parser keeps no duplicate key's value behind.
+    const QByteArray json = donnees.toLatin1();
+#endif
+    const QJsonDocument document = QJsonDocument::fromJson(json, &erreur);
     if (erreur.error != QJsonParseError::NoError) {
         Console::ecrire(tr("Une erreur est survenue dans le parsing de la chaine JSON."));
         return;
