@@ -105,17 +105,17 @@ QByteArray decoder(const char *debut, const char *fin)
 
 void renommer(Objet &objet, QVector<QPair<int, QByteArray>> &insertions)
 {
+    // One numbering for the whole object: thousands of duplicates of one key
+    // must not each try the numbers the others took.
+    int numero = 0;
     for (const int indice : qAsConst(objet.doublons)) {
         const QPair<QByteArray, int> &cle = objet.positions.at(indice);
-        for (int numero = 0;; ++numero) {
-            const QByteArray suffixe = QByteArray::number(numero);
-            const QByteArray nom = cle.first + '\0' + suffixe;
-            if (objet.cles.contains(nom))
-                continue;
-            objet.cles.insert(nom, -1);
-            insertions.append({cle.second, QByteArrayLiteral("\\u0000") + suffixe});
-            break;
-        }
+        QByteArray suffixe;
+        do {
+            suffixe = QByteArray::number(numero++);
+        } while (objet.cles.contains(cle.first + '\0' + suffixe));
+        objet.cles.insert(cle.first + '\0' + suffixe, -1);
+        insertions.append({cle.second, QByteArrayLiteral("\\u0000") + suffixe});
     }
 }
 
