@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs, from Debian 12's packages, what building and testing the collector
-# needs for the given Qt major versions (default: 5). Does nothing, and needs
-# no network, when everything is already there.
+# needs for the given Qt major versions (default: 5), and with "fuzz" what its
+# fuzz targets need (clang and libFuzzer). Does nothing, and needs no network,
+# when everything is already there.
 set -eu
 
 majors=${*:-5}
@@ -10,6 +11,7 @@ for major in $majors; do
     case $major in
         5) paquets="$paquets qtbase5-dev libqt5sql5-sqlite" ;;
         6) paquets="$paquets qt6-base-dev libqt6sql6-sqlite" ;;
+        fuzz) paquets="$paquets clang-14 libclang-rt-14-dev" ;;
         *) echo "install-deps: version de Qt inconnue : $major" >&2; exit 2 ;;
     esac
 done

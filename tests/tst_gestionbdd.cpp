@@ -382,6 +382,9 @@ void TestGestionBDD::json_data()
                                       << Lignes{{QStringLiteral("hv"), 1.5, QStringLiteral("real")}};
     QTest::newRow("cle en double") << QByteArray(R"({"name":"a","name":"b","time":1})") << true
                                    << Lignes{{QStringLiteral("b"), 1, QStringLiteral("integer")}};
+    QTest::newRow("cle en double apres un tableau")
+        << QByteArray(R"({"name":["a"],"name":"b","\u0074ime":{"t":1},"time":1})") << true
+        << Lignes{{QStringLiteral("b"), 1, QStringLiteral("integer")}};
 }
 
 void TestGestionBDD::json()
@@ -436,7 +439,15 @@ void TestGestionBDD::verifierRequete_data()
     QTest::newRow("valeur contenant une marque")
         << QStringLiteral("INSERT INTO InfosVMs(idinfos, name, state) VALUES(99, :name, :state)")
         << QVariantMap{{QStringLiteral(":name"), QStringLiteral("x:state")}, {QStringLiteral(":state"), 2}}
-        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name, state) VALUES(99, x2, 2)"))};
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name, state) VALUES(99, x:state, 2)"))};
+    // Replacing the names one after the other would make each value's names
+    // multiply the next value: a few kilobytes of report, gigabytes of text.
+    QTest::newRow("valeurs contenant des marques en chaine")
+        << insertion
+        << QVariantMap{{QStringLiteral(":name"), QVariant()}, {QStringLiteral(":time"), QStringLiteral(":name:name")},
+                       {QStringLiteral(":cpu"), QStringLiteral(":time:time")}, {QStringLiteral(":cputemp"), 40}}
+        << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs(name, time, cpu, cputemp) "
+                                            "VALUES(, :name:name, :time:time, :time:timetemp)"))};
 }
 
 void TestGestionBDD::verifierRequete()

@@ -77,24 +77,28 @@ void AfficheurSocketThread::receptionDonnees(QString donnees)
     if (state() != QAbstractSocket::ConnectedState)
         return;
 
-    const QByteArray texte = donnees.toLatin1();
-    const qint64 tailleTrame = 5 + qint64(texte.size());
-    if (bytesToWrite() + tailleTrame > TailleMaxEnAttente) {
+    const QByteArray octets = trame(donnees);
+    if (bytesToWrite() + qint64(octets.size()) > TailleMaxEnAttente) {
         Console::ecrire("Client trop lent, connexion fermée : ",
                         adresse + QLatin1Char(':') + QString::number(peerPort()));
         abort();
         return;
     }
+    write(octets);
+}
 
-    // Header and text in one write: the socket's buffer takes one append per
+QByteArray AfficheurSocketThread::trame(const QString &donnees)
+{
+    const QByteArray texte = donnees.toLatin1();
+    // Header and text in one buffer: the socket's buffer takes one append per
     // report, the bytes on the wire are the same.
-    QByteArray trame;
-    trame.reserve(int(tailleTrame));
+    QByteArray octets;
+    octets.reserve(5 + texte.size());
     char entete[5];
-    qToBigEndian<qint32>(qint32(donnees.size()), entete);
+    qToBigEndian<qint32>(qint32(texte.size()), entete);
     entete[4] = 1;
-    trame.append(entete, sizeof entete).append(texte);
-    write(trame);
+    octets.append(entete, sizeof entete).append(texte);
+    return octets;
 }
 
 void AfficheurSocketThread::fermer()

@@ -1,6 +1,7 @@
 #ifndef AFFICHEURSOCKETTHREAD_H
 #define AFFICHEURSOCKETTHREAD_H
 
+#include <QByteArray>
 #include <QString>
 #include <QTcpSocket>
 
@@ -18,6 +19,9 @@ public:
 
     explicit AfficheurSocketThread(qintptr socketDescriptor, QObject *parent = nullptr);
     ~AfficheurSocketThread() override;
+
+    // The display frame of one report text.
+    static QByteArray trame(const QString &donnees);
 
 public slots:
     void receptionDonnees(QString donnees);

@@ -67,25 +67,15 @@ void HyperviseurUDPSocket::lireDatagrammes()
         tampon.resize(int(qBound<qint64>(0, lus, tampon.size())));
 
         const QString expediteur = source.toString();
-
-        quint32 sequence = 0;
-        for (int i = 0; i < qMin(4, tampon.size()); ++i)
-            sequence = (sequence << 8) | quint8(tampon.at(i));
-
-        const auto precedent = m_sequences.constFind(expediteur);
-        if (precedent != m_sequences.constEnd() && sequence != quint32(*precedent + 1u) && sequence != 0) {
-            const int perdus = int(quint32(sequence - *precedent - 1u));
-            if (perdus > 0)
-                emit paquetsPerdus(perdus);
-            Console::ecrire(expediteur, ": ", QString::number(perdus) + QStringLiteral(" paquet(s) perdu(s)."));
+        const DecodeurDatagrammes::Datagramme datagramme = m_decodeur.decoder(expediteur, tampon);
+        if (datagramme.horsSequence) {
+            if (datagramme.perdus > 0)
+                emit paquetsPerdus(datagramme.perdus);
+            Console::ecrire(expediteur, ": ", QString::number(datagramme.perdus) + QStringLiteral(" paquet(s) perdu(s)."));
         }
-        m_sequences.insert(expediteur, sequence);
+        emit nouvellesDonnes(datagramme.texte);
 
-        const char *texte = tampon.constData() + qMin(4, tampon.size());
-        const int longueur = int(qstrnlen(texte, uint(tampon.size() - qMin(4, tampon.size()))));
-        emit nouvellesDonnes(QString::fromLatin1(texte, longueur));
-
-        Console::ecrire("Réception de ", expediteur + QStringLiteral("  SeqNb:") + QString::number(sequence));
+        Console::ecrire("Réception de ", expediteur + QStringLiteral("  SeqNb:") + QString::number(datagramme.sequence));
     }
 
     // Datagrams the kernel dropped because the buffer was full never reach the

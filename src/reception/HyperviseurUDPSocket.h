@@ -1,7 +1,8 @@
 #ifndef HYPERVISEURUDPSOCKET_H
 #define HYPERVISEURUDPSOCKET_H
 
-#include <QHash>
+#include "DecodeurDatagrammes.h"
+
 #include <QString>
 #include <QUdpSocket>
 
@@ -33,7 +34,7 @@ private slots:
 private:
     quint32 pertesSysteme() const;
 
-    QHash<QString, quint32> m_sequences;
+    DecodeurDatagrammes m_decodeur;
     quint32 m_pertesSysteme = 0;
 };
 

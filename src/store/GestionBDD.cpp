@@ -1,5 +1,6 @@
 #include "GestionBDD.h"
 
+#include "ClesJson.h"
 #include "Console.h"
 
 #include <QCoreApplication>
@@ -183,9 +184,9 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
 
     QString texte = requete.lastQuery();
     // Qt 6 no longer hands the bound values out by name, so the names are
-    // read from the statement and replaced in ascending order, as a map of
-    // names would order them. A statement run without bound values (an
-    // ATTACH of a file name, say) is shown exactly as it was sent.
+    // read from the statement, in ascending order as a map of names would
+    // hold them. A statement run without bound values (an ATTACH of a file
+    // name, say) is shown exactly as it was sent.
     if (!requete.boundValues().isEmpty()) {
         static const QRegularExpression marque(QStringLiteral(":[A-Za-z0-9_]+"));
         QStringList noms;
@@ -194,8 +195,32 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
             noms << correspondances.next().captured();
         std::sort(noms.begin(), noms.end());
         noms.erase(std::unique(noms.begin(), noms.end()), noms.end());
-        for (const QString &nom : qAsConst(noms))
-            texte.replace(nom, requete.boundValue(nom).toString(), Qt::CaseSensitive);
+
+        // One pass over the statement as sent: a value is written once and
+        // never searched again, so that values holding placeholder names can
+        // neither disguise the statement nor make the line grow
+        // exponentially. Where two names begin alike the lower one is taken,
+        // as if the names were replaced one after the other.
+        const QStringView envoye(texte);
+        QString affiche;
+        for (qsizetype i = 0; i < envoye.size();) {
+            const QString *trouve = nullptr;
+            if (envoye.at(i) == QLatin1Char(':')) {
+                for (const QString &nom : qAsConst(noms)) {
+                    if (envoye.mid(i).startsWith(nom)) {
+                        trouve = &nom;
+                        break;
+                    }
+                }
+            }
+            if (trouve) {
+                affiche += requete.boundValue(*trouve).toString();
+                i += trouve->size();
+            } else {
+                affiche += envoye.at(i++);
+            }
+        }
+        texte = affiche;
     }
 
     Console::ecrire(tr("%1 : %2").arg(erreur.text(), texte));
@@ -205,12 +230,20 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete)
 void GestionBDD::ajouterDonnees(const QString &donnees)
 {
     QJsonParseError erreur;
-    QJsonDocument document = QJsonDocument::fromJson(donnees.toLatin1(), &erreur);
+    const auto lire = [&erreur](const QByteArray &octets) {
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+        return QJsonDocument::fromJson(ClesJson::renommerDoublons(octets), &erreur);
+#else
+        // Qt 6's parser keeps no duplicate key's value behind.
+        return QJsonDocument::fromJson(octets, &erreur);
+#endif
+    };
+    QJsonDocument document = lire(donnees.toLatin1());
     // Agents on older hosts write their texts in Latin-1: their bytes are not
     // UTF-8, and rejecting the report would lose it, so they are read as the
     // Latin-1 characters they are.
     if (erreur.error == QJsonParseError::IllegalUTF8String)
-        document = QJsonDocument::fromJson(donnees.toUtf8(), &erreur);
+        document = lire(donnees.toUtf8());
     if (erreur.error != QJsonParseError::NoError) {
         Console::ecrire(tr("Une erreur est survenue dans le parsing de la chaine JSON."));
         return;
