@@ -404,6 +404,11 @@ void GestionBDD::sauvegarderBDD()
     // row, and cascading the emptying, would cost SQLite its bulk copy and
     // its bulk deletion. The pragma only takes effect outside a transaction.
     executer(requete, QStringLiteral("PRAGMA foreign_keys = OFF;"));
+    // SQLite builds that default to secure deletion (Debian's) would zero
+    // every page the emptying frees and keep a copy of each in the memory
+    // journal: as long again as the copy, and twice the store's memory at
+    // its peak, to protect pages that never leave the process.
+    executer(requete, QStringLiteral("PRAGMA main.secure_delete = OFF;"));
 
     // A row leaves memory only once its copy is committed to the file.
     bool copiee = false;
