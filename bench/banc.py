@@ -13,7 +13,6 @@ import datetime
 import os
 import platform
 import re
-import shutil
 import signal
 import socket
 import sqlite3
@@ -21,6 +20,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 PORT_UDP = 55400
@@ -133,8 +133,10 @@ class Collecteur:
         self.dossier = dossier
         self.console = os.path.join(dossier, "console.log")
         # Another program's display port (a test run, say) must be gone first.
-        if not attendre(lambda: port_tcp_libre(PORT_AFFICHAGE), 60, 0.5):
-            sys.exit(f"banc : le port TCP {PORT_AFFICHAGE} reste occupé")
+        if not port_tcp_libre(PORT_AFFICHAGE):
+            journal(f"le port TCP {PORT_AFFICHAGE} est occupé par un autre programme ; attente")
+            if not attendre(lambda: port_tcp_libre(PORT_AFFICHAGE), 900, 1):
+                sys.exit(f"banc : le port TCP {PORT_AFFICHAGE} reste occupé")
         with open(self.console, "wb") as console:
             self.processus = subprocess.Popen([programmes.collecteur, f"--port={PORT_UDP}"], cwd=dossier,
                                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=console)
@@ -214,7 +216,7 @@ def lancer_agent(programmes, vms, debit, duree):
             "debit_agent": int(correspondance.group(3)), "echecs": int(correspondance.group(4)), "fin": fin}
 
 
-def essai_collecteur(programmes, vms, debit, duree):
+def essai_collecteur(programmes, vms, debit, duree, attente_retard=5):
     """One run at a fixed rate with one display client; what reached the store and the client."""
     with tempfile.TemporaryDirectory(prefix="banc-collecteur-") as dossier:
         collecteur = Collecteur(programmes, dossier)
@@ -236,7 +238,7 @@ def essai_collecteur(programmes, vms, debit, duree):
         if not a_temps:
             # How far behind: the client's count once the backlog is through.
             try:
-                afficheur.wait(60)
+                afficheur.wait(attente_retard)
                 retard = time.monotonic() - envoi["fin"]
             except subprocess.TimeoutExpired:
                 pass
@@ -317,7 +319,9 @@ def debit_maximal(essai, vms, depart, duree, essais):
     return bas
 
 
-def flotte_collecteur(programmes, hotes, vms, rapports):
+def flotte(programmes, hotes, vms, rapports):
+    """Fills the collector with one fleet hour, stops it, times its backup, then
+    VACUUM INTO of the same rows, loaded from that backup file by the baseline."""
     with tempfile.TemporaryDirectory(prefix="banc-flotte-") as dossier:
         collecteur = Collecteur(programmes, dossier)
         debut = time.monotonic()
@@ -328,40 +332,44 @@ def flotte_collecteur(programmes, hotes, vms, rapports):
         envoi = cles_valeurs(sortie.stdout)
         # The display connection the client closed must be gone before the stop.
         time.sleep(0.2)
+        apparition = {}
+
+        def guetter():
+            # The backup file appears when the backup begins; its last write is the commit.
+            while "t" not in apparition:
+                for nom in os.listdir(dossier):
+                    if nom.startswith("collecteur") and nom.endswith(".db"):
+                        apparition["t"] = time.time()
+                        apparition["nom"] = nom
+                        return
+                time.sleep(0.002)
+
+        guetteur = threading.Thread(target=guetter)
+        guetteur.start()
         arret = collecteur.arreter()
+        apparition.setdefault("t", None)
+        guetteur.join()
+        sauvegarde_fichier = None
+        if apparition.get("nom"):
+            fin = os.stat(os.path.join(dossier, apparition["nom"])).st_mtime_ns / 1e9
+            sauvegarde_fichier = fin - apparition["t"]
         lignes = collecteur.lignes_sauvegarde()
         bilan = collecteur.bilan_console()
+
+        reference = {}
+        if apparition.get("nom"):
+            resultat = subprocess.run([programmes.reference, f"--charger={os.path.join(dossier, apparition['nom'])}",
+                                       f"--vacuum-into={os.path.join(dossier, 'vacuum.db')}"],
+                                      capture_output=True, text=True, check=False)
+            reference = cles_valeurs(resultat.stdout)
     return {
         "envoyes": int(envoi.get("envoyes", 0)), "trames": int(envoi.get("trames", 0)), "remplissage_s": remplissage,
         "hyperviseurs": lignes["hyperviseurs"], "vms": lignes["vms"], "octets": lignes["octets"],
-        "sauvegarde_s": arret["arret_s"], "rss_avant": arret["avant_arret"].get("VmRSS"),
+        "sauvegarde_s": sauvegarde_fichier, "arret_s": arret["arret_s"], "rss_avant": arret["avant_arret"].get("VmRSS"),
         "hwm_avant": arret["avant_arret"].get("VmHWM"), "hwm_final": arret["pic_final"], "code": arret["code"],
-        "receptions": bilan["receptions"],
-    }
-
-
-def flotte_reference(programmes, hotes, vms, rapports, debit):
-    with tempfile.TemporaryDirectory(prefix="banc-vacuum-") as dossier:
-        fichier = os.path.join(dossier, "vacuum.db")
-        reference = subprocess.Popen([programmes.reference, f"--port={PORT_UDP}", f"--vacuum-into={fichier}"],
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        if not reference.stdout.readline().startswith("pret"):
-            sys.exit("banc : le programme de référence ne démarre pas : " + reference.stderr.read())
-        debut = time.monotonic()
-        sortie = subprocess.run([programmes.client, "flotte", f"--port={PORT_UDP}", f"--hotes={hotes}", f"--vms={vms}",
-                                 f"--rapports={rapports}", f"--rythme={debit:.0f}"],
-                                capture_output=True, text=True, check=False)
-        remplissage = time.monotonic() - debut
-        time.sleep(DELAI_GRACE)
-        reference.send_signal(signal.SIGTERM)
-        resultat, _ = reference.communicate(timeout=600)
-        bilan = cles_valeurs(resultat)
-        taille = os.path.getsize(fichier) if os.path.exists(fichier) else 0
-    envoi = cles_valeurs(sortie.stdout)
-    return {
-        "envoyes": int(envoi.get("envoyes", 0)), "remplissage_s": remplissage, "debit": debit,
-        "hyperviseurs": int(bilan.get("lignes_hyperviseurs", 0)), "vms": int(bilan.get("lignes_vms", 0)),
-        "vacuum_s": bilan.get("vacuum_into_s"), "hwm": int(bilan.get("vmhwm_octets", 0)) or None, "octets": taille,
+        "receptions": bilan["receptions"], "vacuum_s": reference.get("vacuum_into_s"),
+        "hwm_reference": reference.get("vmhwm_octets"),
+        "lignes_reference": (reference.get("lignes_hyperviseurs"), reference.get("lignes_vms")),
     }
 
 
@@ -403,7 +411,7 @@ def autres_processus_lourds():
         if pid in avant and pid != os.getpid():
             part = (temps - avant[pid][1]) / tic
             if part > 0.2:
-                lourds.append(f"{nom} ({part * 100:.0f} % d'un cœur)")
+                lourds.append(f"{nom} ({part * 100:.0f} % of a core)")
     return lourds
 
 
@@ -432,9 +440,9 @@ def machine(racine, construction):
                         "libsqlite3-0", "g++"])
     version = commande(["git", "-C", racine, "describe", "--always", "--dirty"])
     return {
-        "processeur": f"{modele}, {os.cpu_count()} cœurs",
-        "memoire": f"{memoire} Gio",
-        "systeme": f"Debian {commande(['cat', '/etc/debian_version'])}, noyau {platform.release()}",
+        "processeur": f"{modele}, {os.cpu_count()} cores",
+        "memoire": f"{memoire} GiB",
+        "systeme": f"Debian {commande(['cat', '/etc/debian_version'])}, Linux {platform.release()}",
         "paquets": paquets.replace("\n", ", "),
         "qt_cmake": qt,
         "version": version,
@@ -480,7 +488,7 @@ def main():
     essais = []
     au_dela = {}
     if "debit" in parties:
-        for vms, depart_collecteur, depart_reference in ((1, 8000, 40000), (20, 2000, 8000)):
+        for vms, depart_collecteur, depart_reference in ((1, 16000, 40000), (20, 4000, 8000)):
             for nom, essai, depart in (("collecteur", lambda v, d, t: essai_collecteur(programmes, v, d, t), depart_collecteur),
                                        ("reference", lambda v, d, t: essai_reference(programmes, v, d, t), depart_reference)):
                 series = []
@@ -496,30 +504,18 @@ def main():
             if mesure:
                 au_dela[vms] = []
                 for serie in range(arguments.series):
-                    resultat = essai_collecteur(programmes, vms, mesure * 1.1, arguments.duree)
+                    resultat = essai_collecteur(programmes, vms, mesure * 1.1, arguments.duree, 30)
                     au_dela[vms].append(resultat)
                     journal(f"  au-delà, {vms} VM à {mesure * 1.1:.0f}/s : {resultat}")
 
-    flotte = []
-    vacuum = []
+    flottes = []
     hotes, vms_flotte = 1000, 10
     if "flotte" in parties:
-        reference_20 = mediane(debits.get(("reference", 20), [])) or 4000
         for serie in range(arguments.series):
-            journal(f"heure de flotte, collecteur, série {serie + 1}")
-            resultat = flotte_collecteur(programmes, hotes, vms_flotte, arguments.rapports_flotte)
+            journal(f"heure de flotte, série {serie + 1}")
+            resultat = flotte(programmes, hotes, vms_flotte, arguments.rapports_flotte)
             journal(f"  {resultat}")
-            flotte.append(resultat)
-            journal(f"heure de flotte, VACUUM INTO de la référence, série {serie + 1}")
-            # The 20-VM lossless rate is safe for 10-VM reports; halve it if still lossy.
-            debit = reference_20 * 0.9
-            for _ in range(3):
-                resultat = flotte_reference(programmes, hotes, vms_flotte, arguments.rapports_flotte, debit)
-                journal(f"  {resultat}")
-                if resultat["hyperviseurs"] == hotes * arguments.rapports_flotte:
-                    break
-                debit /= 2
-            vacuum.append(resultat)
+            flottes.append(resultat)
 
     latences = {}
     if "latence" in parties:
@@ -533,12 +529,12 @@ def main():
     lourds_apres = autres_processus_lourds()
     duree_totale = time.monotonic() - debut
     ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, lourds_avant, lourds_apres, debits,
-                     au_dela, flotte, vacuum, latences, hotes, vms_flotte)
+                     au_dela, flottes, latences, hotes, vms_flotte)
     journal(f"fini en {duree_totale / 60:.1f} min ; résultats dans {arguments.sortie}")
 
 
 def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, lourds_avant, lourds_apres, debits,
-                     au_dela, flotte, vacuum, latences, hotes, vms_flotte):
+                     au_dela, flottes, latences, hotes, vms_flotte):
     n = arguments.series
     lignes = [
         "# Benchmark results",
@@ -606,43 +602,48 @@ def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, l
                 f"{mediane(retards) or 0:.2f} s |")
         lignes.append("")
 
-    if flotte:
+    if flottes:
         attendus = hotes * arguments.rapports_flotte
-        sauvegarde = mediane([r["sauvegarde_s"] for r in flotte])
-        vide = mediane([r["vacuum_s"] for r in vacuum])
-        ratios = [r["sauvegarde_s"] / v["vacuum_s"] for r, v in zip(flotte, vacuum) if v.get("vacuum_s")]
-        complets = all(r["hyperviseurs"] == attendus and r["vms"] == attendus * vms_flotte for r in flotte)
+        complets = all(r["hyperviseurs"] == attendus and r["vms"] == attendus * vms_flotte for r in flottes)
+
+        def ligne(titre, cle, modele="{:.2f}", echelle=1.0):
+            valeurs = [r[cle] / echelle for r in flottes if r.get(cle) is not None]
+            if not valeurs:
+                return f"| {titre} | — | |"
+            return f"| {titre} | {modele.format(mediane(valeurs))} | {liste(valeurs, modele)} |"
+
+        for r in flottes:
+            r["debit_remplissage"] = r["envoyes"] / r["remplissage_s"] if r["remplissage_s"] else None
+            r["ratio"] = r["sauvegarde_s"] / r["vacuum_s"] if r.get("sauvegarde_s") and r.get("vacuum_s") else None
+            r["ratio_arret"] = r["arret_s"] / r["vacuum_s"] if r.get("vacuum_s") else None
+        ratio = mediane([r["ratio"] for r in flottes])
         lignes += [
             "## Backup of one fleet hour",
             "",
             f"{hotes} hypervisors with {vms_flotte} VMs each, {arguments.rapports_flotte} reports per host 10 s apart "
-            f"({attendus:,} hypervisor rows, {attendus * vms_flotte:,} VM rows), sent by `collecteur-bench-client flotte`, "
-            "each host from its own loopback address, at most 2000 reports ahead of the frames relayed back. "
-            "The backup time runs from SIGTERM to the collector's exit (its last drain, the backup, the stop). "
-            "The baseline receives the same hour (paced below its own lossless rate) and times `VACUUM INTO` "
-            "of its in-memory database into a new file.".replace(",", " "),
+            f"({formater_debit(attendus)} hypervisor rows, {formater_debit(attendus * vms_flotte)} VM rows), sent by "
+            "`collecteur-bench-client flotte`, each host from its own loopback address, at most 2000 reports ahead "
+            "of the frames relayed back to it, then SIGTERM. The backup runs from the backup file's creation to its "
+            "last write (the commit); the stop, from SIGTERM to the collector's exit. The baseline loads that same "
+            "backup file page by page into an in-memory database (`collecteur-bench-reference --charger`) and "
+            "times `VACUUM INTO` of it into a new file.",
             "",
             "| | median | runs |",
             "|---|---|---|",
             f"| rows in the collector's backup file | {'all' if complets else 'MISSING ROWS'} | "
-            f"{', '.join(str(r['hyperviseurs']) + ' + ' + str(r['vms']) for r in flotte)} |",
-            f"| collector backup (s) | {sauvegarde:.2f} | {liste([r['sauvegarde_s'] for r in flotte], '{:.2f}')} |",
-            f"| baseline `VACUUM INTO` (s) | {vide:.2f} | {liste([r['vacuum_s'] for r in vacuum if r.get('vacuum_s')], '{:.2f}')} |"
-            if vide else "| baseline `VACUUM INTO` (s) | — | |",
-            f"| backup / VACUUM INTO | {mediane(ratios):.2f} | target ≤ 2: {'met' if mediane(ratios) and mediane(ratios) <= 2 else 'NOT met'} |"
-            if ratios else "| backup / VACUUM INTO | — | |",
-            f"| collector peak memory holding the hour (VmHWM before SIGTERM) | "
-            f"{mediane([r['hwm_avant'] for r in flotte]) / 2**20:.0f} MiB | "
-            f"{liste([r['hwm_avant'] / 2**20 for r in flotte], '{:.0f}')} |",
-            f"| collector peak memory through the backup (last VmHWM) | "
-            f"{mediane([r['hwm_final'] for r in flotte]) / 2**20:.0f} MiB | "
-            f"{liste([r['hwm_final'] / 2**20 for r in flotte], '{:.0f}')} |",
-        ]
-        if any(v.get("hwm") for v in vacuum):
-            lignes.append(f"| baseline peak memory holding the hour | {mediane([v['hwm'] for v in vacuum]) / 2**20:.0f} MiB | |")
-        lignes += [
-            f"| backup file size | {mediane([r['octets'] for r in flotte]) / 2**20:.0f} MiB | |",
-            f"| time to fill the collector (s) | {mediane([r['remplissage_s'] for r in flotte]):.1f} | |",
+            f"{', '.join(str(r['hyperviseurs']) + ' + ' + str(r['vms']) for r in flottes)} |",
+            ligne("collector backup (s)", "sauvegarde_s"),
+            ligne("collector stop, SIGTERM to exit (s)", "arret_s"),
+            ligne("baseline `VACUUM INTO` of the same rows (s)", "vacuum_s"),
+            ligne("backup / VACUUM INTO (target ≤ 2: "
+                  f"{'met' if ratio is not None and ratio <= 2 else 'NOT met'})", "ratio"),
+            ligne("stop / VACUUM INTO", "ratio_arret"),
+            ligne("collector peak memory holding the hour, VmHWM before SIGTERM (MiB)", "hwm_avant", "{:.0f}", 2**20),
+            ligne("collector peak memory through the backup, last VmHWM (MiB)", "hwm_final", "{:.0f}", 2**20),
+            ligne("baseline memory holding the same rows, VmHWM (MiB)", "hwm_reference", "{:.0f}", 2**20),
+            ligne("backup file size (MiB)", "octets", "{:.0f}", 2**20),
+            ligne("time to fill the collector (s)", "remplissage_s", "{:.0f}"),
+            ligne("fill rate as the store grows to the full hour (reports/s)", "debit_remplissage", "{:.0f}"),
             "",
         ]
 

@@ -171,11 +171,11 @@ int flotte(const Options &options)
     const long long fenetre = (long long)options.valeur("fenetre", 0);
     const int portAffichage = int(options.valeur("affichage", 56000));
 
-    std::vector<HyperviseurSimule> flotte;
+    std::vector<HyperviseurSimule> simules;
     std::vector<int> sockets;
-    flotte.reserve(size_t(hotes));
+    simules.reserve(size_t(hotes));
     for (int i = 0; i < hotes; ++i) {
-        flotte.emplace_back(i, vms);
+        simules.emplace_back(i, vms);
         sockets.push_back(socketUdp(0x7F000000u | (uint32_t(1 + i / 250) << 8) | uint32_t(1 + i % 250)));
     }
     const sockaddr_in cible = adresseIpv4(INADDR_LOOPBACK, port);
@@ -208,7 +208,7 @@ int flotte(const Options &options)
             }
             tampon.resize(0);
             ecrireSequence(tampon, uint32_t(tour + 1));
-            tampon.append(flotte[size_t(i)].rapport(temps, double(temps)));
+            tampon.append(simules[size_t(i)].rapport(temps, double(temps)));
             if (sendto(sockets[size_t(i)], tampon.constData(), size_t(tampon.size()), 0,
                        reinterpret_cast<const sockaddr *>(&cible), sizeof cible) == tampon.size())
                 ++envoyes;

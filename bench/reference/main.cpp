@@ -7,7 +7,9 @@
 //
 // On SIGTERM or SIGINT it reads what is left in the socket's buffer, prints
 // its counts as key=value lines on standard output and, with --vacuum-into,
-// times a VACUUM INTO of its whole database into that new file.
+// times a VACUUM INTO of its whole database into that new file. With
+// --charger it receives nothing: it loads a backup file into memory and
+// times the VACUUM INTO of that data.
 
 #include <QByteArray>
 #include <QJsonArray>
@@ -191,21 +193,65 @@ bool traiter(Stockage &stockage, const char *datagramme, ssize_t taille)
 
 } // namespace
 
+// Times VACUUM INTO of the whole database into a new file.
+void vacuumInto(sqlite3 *base, const std::string &fichier)
+{
+    sqlite3_stmt *requete = preparer(base, "VACUUM INTO ?");
+    sqlite3_bind_text(requete, 1, fichier.c_str(), -1, SQLITE_TRANSIENT);
+    const auto debut = std::chrono::steady_clock::now();
+    const int resultat = sqlite3_step(requete);
+    const double secondes = std::chrono::duration<double>(std::chrono::steady_clock::now() - debut).count();
+    if (resultat != SQLITE_DONE)
+        echec("VACUUM INTO", sqlite3_errmsg(base));
+    sqlite3_finalize(requete);
+    std::printf("vacuum_into_s=%.3f\n", secondes);
+    std::fflush(stdout);
+}
+
+// Loads a backup file page by page into an in-memory database, then times
+// VACUUM INTO of that same data.
+int charger(const std::string &source, const std::string &vacuum)
+{
+    Stockage stockage;
+    sqlite3 *fichier = nullptr;
+    if (sqlite3_open_v2(source.c_str(), &fichier, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        echec(source.c_str(), sqlite3_errmsg(fichier));
+    if (sqlite3_open(":memory:", &stockage.base) != SQLITE_OK)
+        echec("sqlite3_open", sqlite3_errmsg(stockage.base));
+    sqlite3_backup *copie = sqlite3_backup_init(stockage.base, "main", fichier, "main");
+    if (!copie || sqlite3_backup_step(copie, -1) != SQLITE_DONE)
+        echec("sqlite3_backup", sqlite3_errmsg(stockage.base));
+    sqlite3_backup_finish(copie);
+    sqlite3_close(fichier);
+    std::printf("lignes_hyperviseurs=%lld\nlignes_vms=%lld\nvmhwm_octets=%lld\n",
+                stockage.compter("SELECT count(*) FROM InfosHyperviseurs"),
+                stockage.compter("SELECT count(*) FROM InfosVMs"), picMemoire());
+    if (!vacuum.empty())
+        vacuumInto(stockage.base, vacuum);
+    sqlite3_close(stockage.base);
+    return 0;
+}
+
 int main(int argc, char *argv[])
 {
     int port = 55000;
     std::string vacuum;
+    std::string source;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument.rfind("--port=", 0) == 0)
             port = std::atoi(argument.c_str() + 7);
         else if (argument.rfind("--vacuum-into=", 0) == 0)
             vacuum = argument.substr(14);
+        else if (argument.rfind("--charger=", 0) == 0)
+            source = argument.substr(10);
         else {
-            std::fprintf(stderr, "Usage : %s [--port=N] [--vacuum-into=FICHIER]\n", argv[0]);
+            std::fprintf(stderr, "Usage : %s [--port=N | --charger=FICHIER] [--vacuum-into=FICHIER]\n", argv[0]);
             return 2;
         }
     }
+    if (!source.empty())
+        return charger(source, vacuum);
 
     struct sigaction action {};
     action.sa_handler = arreter;
@@ -263,17 +309,8 @@ int main(int argc, char *argv[])
                 pertesNoyau(descripteur) - pertesInitiales, picMemoire());
     std::fflush(stdout);
 
-    if (!vacuum.empty()) {
-        sqlite3_stmt *requete = preparer(stockage.base, "VACUUM INTO ?");
-        sqlite3_bind_text(requete, 1, vacuum.c_str(), -1, SQLITE_TRANSIENT);
-        const auto debut = std::chrono::steady_clock::now();
-        const int resultat = sqlite3_step(requete);
-        const double secondes = std::chrono::duration<double>(std::chrono::steady_clock::now() - debut).count();
-        if (resultat != SQLITE_DONE)
-            echec("VACUUM INTO", sqlite3_errmsg(stockage.base));
-        sqlite3_finalize(requete);
-        std::printf("vacuum_into_s=%.3f\n", secondes);
-    }
+    if (!vacuum.empty())
+        vacuumInto(stockage.base, vacuum);
 
     for (sqlite3_stmt *requete : {stockage.debut, stockage.fin, stockage.hyperviseur, stockage.vm})
         sqlite3_finalize(requete);

@@ -34,7 +34,7 @@ private slots:
 private:
     void creerTables();
     bool verifierRequete(const QSqlQuery &requete);
-    bool verifierRequete(const QSqlQuery &requete, const QString &texte);
+    bool verifierRequete(const QSqlQuery &requete, const QString &texteAffiche);
     QVariant insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes,
                            const QVariant *idinfos = nullptr);
     void executer(QSqlQuery &requete, const QString &texte);
