@@ -290,13 +290,24 @@ def essai_reference(programmes, vms, debit, duree):
 
 
 def debit_maximal(essai, vms, depart, duree, essais):
-    """Highest lossless rate, by doubling or halving from `depart`, then bisection."""
+    """Highest lossless rate, by doubling or halving from `depart`, then bisection.
+
+    The rate kept is the one the agent achieved, should it fall short of the one asked for."""
     bas = haut = None
+    atteint = None
     debit = depart
+
+    def noter(resultat):
+        nonlocal atteint
+        essais.append(resultat)
+        journal(f"  {resultat['programme']} {vms} VM à {debit:.0f}/s (agent : {resultat['debit_agent']}/s) : "
+                f"{'sans perte' if resultat['sans_perte'] else 'PERTE'}")
+        if resultat["sans_perte"]:
+            atteint = max(atteint or 0, min(debit, resultat["debit_agent"]))
+
     while bas is None or haut is None:
         resultat = essai(vms, debit, duree)
-        essais.append(resultat)
-        journal(f"  {resultat['programme']} {vms} VM à {debit:.0f}/s : {'sans perte' if resultat['sans_perte'] else 'PERTE'}")
+        noter(resultat)
         if resultat["sans_perte"]:
             bas = debit
             if haut is None:
@@ -310,13 +321,12 @@ def debit_maximal(essai, vms, depart, duree, essais):
     while haut / bas > PRECISION:
         debit = (bas * haut) ** 0.5
         resultat = essai(vms, debit, duree)
-        essais.append(resultat)
-        journal(f"  {resultat['programme']} {vms} VM à {debit:.0f}/s : {'sans perte' if resultat['sans_perte'] else 'PERTE'}")
+        noter(resultat)
         if resultat["sans_perte"]:
             bas = debit
         else:
             haut = debit
-    return bas
+    return atteint
 
 
 def flotte(programmes, hotes, vms, rapports):
