@@ -6,7 +6,7 @@
 set -eu
 
 majors=${*:-5}
-paquets="build-essential cmake ninja-build pkg-config faketime sqlite3"
+paquets="build-essential cmake ninja-build pkg-config faketime sqlite3 libsqlite3-dev"
 for major in $majors; do
     case $major in
         5) paquets="$paquets qtbase5-dev libqt5sql5-sqlite" ;;

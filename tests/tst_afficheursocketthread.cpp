@@ -231,6 +231,9 @@ void TestAfficheurSocketThread::detectionPairDisparu_data()
     QTest::newRow("intervalle des sondes") << int(IPPROTO_TCP) << int(TCP_KEEPINTVL) << 1 << 120;
     QTest::newRow("nombre de sondes") << int(IPPROTO_TCP) << int(TCP_KEEPCNT) << 1 << 10;
     QTest::newRow("delai d'acquittement") << int(IPPROTO_TCP) << int(TCP_USER_TIMEOUT) << 30000 << 600000;
+    // Not an option of peer detection, but of the same socket: frames must
+    // not wait for the acknowledgement of the one before.
+    QTest::newRow("trames sans attente") << int(IPPROTO_TCP) << int(TCP_NODELAY) << 1 << 1;
 }
 
 void TestAfficheurSocketThread::detectionPairDisparu()

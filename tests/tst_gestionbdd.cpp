@@ -95,6 +95,7 @@ private slots:
     void json_data();
     void json();
     void deuxRapports();
+    void colonnesVariables();
     void verifierRequete_data();
     void verifierRequete();
 
@@ -410,6 +411,27 @@ void TestGestionBDD::deuxRapports()
     QCOMPARE(lire(QStringLiteral("SELECT idinfos, name FROM InfosVMs ORDER BY id")),
              Lignes({{1, QStringLiteral("a1")}, {1, QStringLiteral("a2")}, {2, QStringLiteral("b1")}}));
     QCOMPARE(m_console->lignes(), QStringList());
+}
+
+// Statements are kept from one report to the next: reports whose keys differ,
+// and a failure in between, must each get their own columns and values.
+void TestGestionBDD::colonnesVariables()
+{
+    ajouter(R"({"name":"a","time":1,"cpu":5,"vms":[{"name":"a1","uuid":"u1"},{"name":"a2"}]})");
+    ajouter(R"({"name":"b","time":2,"vms":[{"name":"b1","state":3}]})");
+    ajouter(R"({"name":"c","time":3,"vms":[{"name":null,"uuid":"u3"}]})");
+    ajouter(R"({"name":"d","time":4,"cpu":6,"vms":[{"name":"d1","uuid":"u4"}]})");
+
+    QCOMPARE(lire(QStringLiteral("SELECT id, name, cpu FROM InfosHyperviseurs ORDER BY id")),
+             Lignes({{1, QStringLiteral("a"), 5.0}, {2, QStringLiteral("b"), QVariant()}, {3, QStringLiteral("c"), QVariant()},
+                     {4, QStringLiteral("d"), 6.0}}));
+    QCOMPARE(lire(QStringLiteral("SELECT idinfos, name, uuid, state FROM InfosVMs ORDER BY id")),
+             Lignes({{1, QStringLiteral("a1"), QStringLiteral("u1"), QVariant()},
+                     {1, QStringLiteral("a2"), QVariant(), QVariant()},
+                     {2, QStringLiteral("b1"), QVariant(), 3},
+                     {4, QStringLiteral("d1"), QStringLiteral("u4"), QVariant()}}));
+    comparerLignes(m_console->lignes(),
+                   {ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name, uuid) VALUES(3, , u3)"))});
 }
 
 void TestGestionBDD::verifierRequete_data()

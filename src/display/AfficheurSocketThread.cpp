@@ -59,6 +59,10 @@ AfficheurSocketThread::AfficheurSocketThread(qintptr socketDescriptor, QObject *
         // life of the connection.
         connect(this, &QIODevice::readyRead, this, [this] { skip(bytesAvailable()); });
         setSocketOption(QAbstractSocket::KeepAliveOption, 1);
+        // A frame goes out as soon as it is written: with Nagle's algorithm
+        // it would wait for the client's delayed acknowledgement of the one
+        // before, up to 40 ms on Linux, whenever reports come faster than that.
+        setSocketOption(QAbstractSocket::LowDelayOption, 1);
         reglerDetectionPairDisparu(socketDescriptor);
         return;
     }

@@ -58,11 +58,12 @@ quint32 HyperviseurUDPSocket::pertesSysteme() const
 
 void HyperviseurUDPSocket::lireDatagrammes()
 {
+    // Room for the largest UDP datagram: asking each one's size first would
+    // cost one more system call per datagram.
     QByteArray tampon;
     QHostAddress source;
     while (hasPendingDatagrams()) {
-        const qint64 taille = pendingDatagramSize();
-        tampon.resize(int(qMax<qint64>(taille, 0)));
+        tampon.resize(tailleMaxDatagramme);
         const qint64 lus = readDatagram(tampon.data(), tampon.size(), &source);
         tampon.resize(int(qBound<qint64>(0, lus, tampon.size())));
 

@@ -15,6 +15,7 @@ class HyperviseurUDPSocket : public QUdpSocket
 
 public:
     static constexpr int tailleTamponSouhaitee = 8 * 1024 * 1024;
+    static constexpr int tailleMaxDatagramme = 65536;
 
     explicit HyperviseurUDPSocket(quint16 port, QObject *parent = nullptr);
     ~HyperviseurUDPSocket() override;

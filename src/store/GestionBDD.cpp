@@ -135,6 +135,7 @@ GestionBDD::GestionBDD(QObject *parent)
 
 GestionBDD::~GestionBDD()
 {
+    m_requetes.clear();
     if (bdd.isOpen())
         bdd.close();
     // The registry only lets a connection go quietly once no handle is left.
@@ -144,7 +145,11 @@ GestionBDD::~GestionBDD()
 
 bool GestionBDD::ouvrir()
 {
-    if (bdd.isOpen() || bdd.open())
+    if (bdd.isOpen())
+        return true;
+    // Closing the connection finalized every statement kept.
+    m_requetes.clear();
+    if (bdd.open())
         return true;
     Console::ecrire(tr("Connexion à la base de données impossible"));
     return false;
@@ -178,11 +183,18 @@ void GestionBDD::creerTables()
 
 bool GestionBDD::verifierRequete(const QSqlQuery &requete)
 {
+    return verifierRequete(requete, requete.lastQuery());
+}
+
+// `texteAffiche` is the statement as the console shows it, which for a VM insertion
+// has the hypervisor row's id written in where the prepared one binds it.
+bool GestionBDD::verifierRequete(const QSqlQuery &requete, const QString &texteAffiche)
+{
     const QSqlError erreur = requete.lastError();
     if (erreur.type() == QSqlError::NoError)
         return false;
 
-    QString texte = requete.lastQuery();
+    QString texte = texteAffiche;
     // Qt 6 no longer hands the bound values out by name, so the names are
     // read from the statement, in ascending order as a map of names would
     // hold them. A statement run without bound values (an ATTACH of a file
@@ -253,7 +265,7 @@ void GestionBDD::ajouterDonnees(const QString &donnees)
     const QJsonArray vms = rapport.value(QLatin1String("vms")).toArray();
 
     ouvrir();
-    if (!bdd.transaction())
+    if (!commencerTransaction())
         Console::ecrire(tr("Impossible de démarrer la transaction."));
 
     const QVariant id = insererLignes(QStringLiteral("INSERT INTO InfosHyperviseurs(%1) VALUES(%2)"),
@@ -263,14 +275,50 @@ void GestionBDD::ajouterDonnees(const QString &donnees)
     lignes.reserve(vms.size());
     for (const QJsonValue &vm : vms)
         lignes.append(vm.toObject());
-    insererLignes(QStringLiteral("INSERT INTO InfosVMs(idinfos,%1) VALUES(") + id.toString() + QStringLiteral(",%2)"),
-                  clesVM(), lignes);
+    insererLignes(QStringLiteral("INSERT INTO InfosVMs(idinfos,%1) VALUES(%3,%2)"), clesVM(), lignes, &id);
 
-    if (!bdd.commit())
-        Console::ecrire(tr("Impossible de valider la transaction: %1").arg(bdd.lastError().text()));
+    validerTransaction();
 }
 
-QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes)
+bool GestionBDD::requetePreparee(const QString &texte, QSqlQuery &requete)
+{
+    auto trouvee = m_requetes.constFind(texte);
+    if (trouvee == m_requetes.constEnd()) {
+        QSqlQuery nouvelle(bdd);
+        if (!nouvelle.prepare(texte))
+            return false;
+        trouvee = m_requetes.insert(texte, nouvelle);
+    }
+    requete = *trouvee;
+    return true;
+}
+
+// QSqlDatabase::transaction() and commit() compile their statement anew each
+// time, which costs as much as storing a small report; the outcome and the
+// console lines are the same with statements prepared once.
+bool GestionBDD::commencerTransaction()
+{
+    QSqlQuery debut;
+    return bdd.isOpen() && requetePreparee(QStringLiteral("BEGIN"), debut) && debut.exec();
+}
+
+void GestionBDD::validerTransaction()
+{
+    QSqlQuery validation;
+    if (!bdd.isOpen() || !requetePreparee(QStringLiteral("COMMIT"), validation)) {
+        if (!bdd.commit())
+            Console::ecrire(tr("Impossible de valider la transaction: %1").arg(bdd.lastError().text()));
+        return;
+    }
+    if (!validation.exec()) {
+        const QSqlError erreur(QCoreApplication::translate("QSQLiteDriver", "Unable to commit transaction"),
+                               validation.lastError().databaseText(), QSqlError::TransactionError);
+        Console::ecrire(tr("Impossible de valider la transaction: %1").arg(erreur.text()));
+    }
+}
+
+QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes,
+                                   const QVariant *idinfos)
 {
     if (requete.isEmpty() || cles.isEmpty() || lignes.isEmpty()) {
         Console::ecrire(tr("Erreur. Un paramètre ne contient aucunes données."));
@@ -279,35 +327,68 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
     }
 
     ouvrir();
-    QSqlQuery insertion(bdd);
 
     // The first row decides the columns of every row.
-    const QJsonObject &premiere = lignes.constFirst();
-    QStringList colonnes;
-    QStringList marques;
+    const Instruction &instruction = instructionInsertion(requete, cles, lignes.constFirst());
+
+    // The hypervisor row's id (%3 of a VM template) is bound, so that one
+    // prepared statement serves every report; the console still shows it
+    // written in. Without an id, and whenever a statement does not prepare,
+    // the text with the id written in is prepared for this call alone and
+    // fails as it always did.
+    const QString texte = idinfos ? instruction.texte.arg(idinfos->toString()) : instruction.texte;
+    QSqlQuery insertion;
+    const bool idLie = idinfos && idinfos->isValid();
+    const bool preparee = (!idinfos || idLie) && requetePreparee(idLie ? instruction.texteLie : texte, insertion);
+    if (!preparee) {
+        insertion = QSqlQuery(bdd);
+        insertion.prepare(texte);
+    }
+
+    for (const QJsonObject &ligne : lignes) {
+        if (idLie && preparee)
+            insertion.bindValue(QStringLiteral(":idinfos"), *idinfos);
+        // A key missing from a later row is stored as NULL, never as the
+        // value left bound by the row before.
+        for (int i = 0; i < instruction.colonnes.size(); ++i)
+            insertion.bindValue(instruction.marques.at(i), valeurSql(ligne.value(instruction.colonnes.at(i))));
+        insertion.exec();
+        verifierRequete(insertion, texte);
+    }
+    return insertion.lastInsertId();
+}
+
+const GestionBDD::Instruction &GestionBDD::instructionInsertion(const QString &requete, const QStringList &cles,
+                                                                const QJsonObject &premiere)
+{
+    quint64 presentes = 0;
+    for (int i = 0; i < cles.size(); ++i) {
+        if (premiere.contains(cles.at(i)))
+            presentes |= quint64(1) << (i % 64);
+    }
+    // Lists of more than 64 keys never occur; they are built anew each time.
+    Instruction &instruction = m_instructions[qMakePair(requete, cles.size() <= 64 ? presentes : ~quint64(0))];
+    if (cles.size() <= 64 && !instruction.texte.isNull() && instruction.cles == cles)
+        return instruction;
+
+    instruction = Instruction();
+    instruction.cles = cles;
     QString listeColonnes;
     QString listeMarques;
     for (const QString &cle : cles) {
         if (!premiere.contains(cle))
             continue;
-        colonnes << cle;
-        marques << QLatin1Char(':') + cle;
+        instruction.colonnes << cle;
+        instruction.marques << QLatin1Char(':') + cle;
         listeColonnes += QLatin1Char(' ') + cle + QLatin1Char(',');
         listeMarques += QStringLiteral(" :") + cle + QLatin1Char(',');
     }
     listeColonnes.chop(1);
     listeMarques.chop(1);
-    insertion.prepare(requete.arg(listeColonnes, listeMarques));
-
-    for (const QJsonObject &ligne : lignes) {
-        // A key missing from a later row is stored as NULL, never as the
-        // value left bound by the row before.
-        for (int i = 0; i < colonnes.size(); ++i)
-            insertion.bindValue(marques.at(i), valeurSql(ligne.value(colonnes.at(i))));
-        insertion.exec();
-        verifierRequete(insertion);
-    }
-    return insertion.lastInsertId();
+    instruction.texte = requete.arg(listeColonnes, listeMarques);
+    if (instruction.texte.contains(QLatin1String("%3")))
+        instruction.texteLie = instruction.texte.arg(QStringLiteral(":idinfos"));
+    return instruction;
 }
 
 void GestionBDD::sauvegarderBDD()
@@ -361,6 +442,11 @@ void GestionBDD::sauvegarderBDD()
     // row, and cascading the emptying, would cost SQLite its bulk copy and
     // its bulk deletion. The pragma only takes effect outside a transaction.
     executer(requete, QStringLiteral("PRAGMA foreign_keys = OFF;"));
+    // SQLite builds that default to secure deletion (Debian's) would zero
+    // every page the emptying frees and keep a copy of each in the memory
+    // journal: as long again as the copy, and twice the store's memory at
+    // its peak, to protect pages that never leave the process.
+    executer(requete, QStringLiteral("PRAGMA main.secure_delete = OFF;"));
 
     // A row leaves memory only once its copy is committed to the file.
     bool copiee = false;

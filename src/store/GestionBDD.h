@@ -1,15 +1,17 @@
 #ifndef GESTIONBDD_H
 #define GESTIONBDD_H
 
+#include <QHash>
 #include <QJsonObject>
 #include <QObject>
+#include <QPair>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
 #include <QVector>
 
-class QSqlQuery;
 class QTimer;
 
 // The measurement store: keeps every report as rows of an in-memory SQLite
@@ -32,12 +34,34 @@ private slots:
 private:
     void creerTables();
     bool verifierRequete(const QSqlQuery &requete);
-    QVariant insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes);
+    bool verifierRequete(const QSqlQuery &requete, const QString &texteAffiche);
+    QVariant insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes,
+                           const QVariant *idinfos = nullptr);
     void executer(QSqlQuery &requete, const QString &texte);
     bool ouvrir();
+    bool requetePreparee(const QString &texte, QSqlQuery &requete);
+
+    // An INSERT template completed for the keys a first row holds: the text
+    // (a VM template's %3, the hypervisor row's id, still in it), the same
+    // with %3 as a placeholder, and the columns with their placeholders.
+    struct Instruction
+    {
+        QStringList cles;
+        QString texte;
+        QString texteLie;
+        QStringList colonnes;
+        QStringList marques;
+    };
+    const Instruction &instructionInsertion(const QString &requete, const QStringList &cles, const QJsonObject &premiere);
+    bool commencerTransaction();
+    void validerTransaction();
 
     QSqlDatabase bdd;
     QTimer *m_minuteurSauvegarde;
+    // Statements prepared once and reused for every report, by text; the
+    // column sets a report can choose keep this small.
+    QHash<QString, QSqlQuery> m_requetes;
+    QHash<QPair<QString, quint64>, Instruction> m_instructions;
 
     friend class TestGestionBDD;
     friend class TestSauvegarde;

@@ -1,0 +1,14 @@
+#!/bin/sh
+# The collector's benchmark, in one command: builds the collector, its tools
+# and the benchmark's programs in Release (Qt 5), runs every measurement and
+# writes bench/RESULTS.md. Takes about a quarter of an hour on two cores.
+# Options are passed on to bench/banc.py (--help lists them).
+set -eu
+
+racine=$(cd "$(dirname "$0")/.." && pwd)
+"$racine/scripts/install-deps.sh" 5
+construction="$racine/build/bench-qt5"
+cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCOLLECTEUR_QT_MAJOR=5 -DBUILD_TESTING=OFF -DCOLLECTEUR_BENCH=ON >/dev/null
+cmake --build "$construction" -j 2
+exec python3 "$racine/bench/banc.py" --construction="$construction" --sortie="$racine/bench/RESULTS.md" "$@"
