@@ -7,13 +7,16 @@ DecodeurDatagrammes::Datagramme DecodeurDatagrammes::decoder(const QString &expe
     for (int i = 0; i < entete; ++i)
         datagramme.sequence = (datagramme.sequence << 8) | quint8(octets.at(i));
 
-    const auto precedent = m_sequences.constFind(expediteur);
-    if (precedent != m_sequences.constEnd() && datagramme.sequence != quint32(*precedent + 1u)
-        && datagramme.sequence != 0) {
-        datagramme.horsSequence = true;
-        datagramme.perdus = int(quint32(datagramme.sequence - *precedent - 1u));
+    const auto precedent = m_sequences.find(expediteur);
+    if (precedent == m_sequences.end()) {
+        m_sequences.insert(expediteur, datagramme.sequence);
+    } else {
+        if (datagramme.sequence != quint32(*precedent + 1u) && datagramme.sequence != 0) {
+            datagramme.horsSequence = true;
+            datagramme.perdus = int(quint32(datagramme.sequence - *precedent - 1u));
+        }
+        *precedent = datagramme.sequence;
     }
-    m_sequences.insert(expediteur, datagramme.sequence);
 
     const char *texte = octets.constData() + entete;
     const int longueur = int(qstrnlen(texte, uint(octets.size() - entete)));

@@ -336,13 +336,21 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
     // written in. Without an id, and whenever a statement does not prepare,
     // the text with the id written in is prepared for this call alone and
     // fails as it always did.
-    const QString texte = idinfos ? instruction.texte.arg(idinfos->toString()) : instruction.texte;
+    // The text with the id written in is only needed to prepare a statement
+    // that cannot be kept, or to show a failure: never for a stored row.
+    QString texte;
+    const auto texteAffiche = [&]() -> const QString & {
+        if (texte.isNull())
+            texte = idinfos ? instruction.texte.arg(idinfos->toString()) : instruction.texte;
+        return texte;
+    };
     QSqlQuery insertion;
     const bool idLie = idinfos && idinfos->isValid();
-    const bool preparee = (!idinfos || idLie) && requetePreparee(idLie ? instruction.texteLie : texte, insertion);
+    const bool preparee =
+        (!idinfos || idLie) && requetePreparee(idLie ? instruction.texteLie : instruction.texte, insertion);
     if (!preparee) {
         insertion = QSqlQuery(bdd);
-        insertion.prepare(texte);
+        insertion.prepare(texteAffiche());
     }
 
     for (const QJsonObject &ligne : lignes) {
@@ -353,7 +361,8 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
         for (int i = 0; i < instruction.colonnes.size(); ++i)
             insertion.bindValue(instruction.marques.at(i), valeurSql(ligne.value(instruction.colonnes.at(i))));
         insertion.exec();
-        verifierRequete(insertion, texte);
+        if (insertion.lastError().type() != QSqlError::NoError)
+            verifierRequete(insertion, texteAffiche());
     }
     return insertion.lastInsertId();
 }
