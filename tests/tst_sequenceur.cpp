@@ -9,6 +9,8 @@ class TestSequenceur : public QObject
 private slots:
     void suivant_data();
     void suivant();
+    void premierNumero_data();
+    void premierNumero();
 };
 
 void TestSequenceur::suivant_data()
@@ -35,7 +37,26 @@ void TestSequenceur::suivant()
     QFETCH(int, inversion);
     QFETCH(QVector<quint32>, attendus);
 
-    Sequenceur sequenceur(trou, repetition, inversion);
+    Sequenceur sequenceur(1, trou, repetition, inversion);
+    QVector<quint32> obtenus;
+    for (int i = 0; i < attendus.size(); ++i)
+        obtenus.append(sequenceur.suivant());
+    QCOMPARE(obtenus, attendus);
+}
+
+void TestSequenceur::premierNumero_data()
+{
+    QTest::addColumn<quint32>("premier");
+    QTest::addColumn<QVector<quint32>>("attendus");
+    QTest::newRow("agent reel, depuis 0") << quint32(0) << QVector<quint32>{0, 1, 2, 3};
+    QTest::newRow("bouclage modulo 2^32") << quint32(4294967294u) << QVector<quint32>{4294967294u, 4294967295u, 0, 1};
+}
+
+void TestSequenceur::premierNumero()
+{
+    QFETCH(quint32, premier);
+    QFETCH(QVector<quint32>, attendus);
+    Sequenceur sequenceur(premier);
     QVector<quint32> obtenus;
     for (int i = 0; i < attendus.size(); ++i)
         obtenus.append(sequenceur.suivant());

@@ -1,12 +1,12 @@
 #include "AfficheurSocketThread.h"
 
 #include "Console.h"
+#include "TrameAffichage.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QThread>
-#include <QtEndian>
 
 #ifdef Q_OS_UNIX
 #include <netinet/in.h>
@@ -81,7 +81,7 @@ void AfficheurSocketThread::receptionDonnees(QString donnees)
     if (state() != QAbstractSocket::ConnectedState)
         return;
 
-    const QByteArray octets = trame(donnees);
+    const QByteArray octets = TrameAffichage::ecrire(donnees);
     if (bytesToWrite() + qint64(octets.size()) > TailleMaxEnAttente) {
         Console::ecrire("Client trop lent, connexion fermée : ",
                         adresse + QLatin1Char(':') + QString::number(peerPort()));
@@ -89,20 +89,6 @@ void AfficheurSocketThread::receptionDonnees(QString donnees)
         return;
     }
     write(octets);
-}
-
-QByteArray AfficheurSocketThread::trame(const QString &donnees)
-{
-    const QByteArray texte = donnees.toLatin1();
-    // Header and text in one buffer: the socket's buffer takes one append per
-    // report, the bytes on the wire are the same.
-    QByteArray octets;
-    octets.reserve(5 + texte.size());
-    char entete[5];
-    qToBigEndian<qint32>(qint32(texte.size()), entete);
-    entete[4] = 1;
-    octets.append(entete, sizeof entete).append(texte);
-    return octets;
 }
 
 void AfficheurSocketThread::fermer()

@@ -20,9 +20,6 @@ public:
     explicit AfficheurSocketThread(qintptr socketDescriptor, QObject *parent = nullptr);
     ~AfficheurSocketThread() override;
 
-    // The display frame of one report text.
-    static QByteArray trame(const QString &donnees);
-
 public slots:
     void receptionDonnees(QString donnees);
     // Sends what the client accepts within a short delay, then closes the

@@ -1,11 +1,11 @@
 #include "DecodeurDatagrammes.h"
 
+#include "DatagrammeRapport.h"
+
 DecodeurDatagrammes::Datagramme DecodeurDatagrammes::decoder(const QString &expediteur, const QByteArray &octets)
 {
     Datagramme datagramme;
-    const int entete = qMin(4, octets.size());
-    for (int i = 0; i < entete; ++i)
-        datagramme.sequence = (datagramme.sequence << 8) | quint8(octets.at(i));
+    datagramme.sequence = DatagrammeRapport::sequence(octets);
 
     const auto precedent = m_sequences.find(expediteur);
     if (precedent == m_sequences.end()) {
@@ -18,8 +18,6 @@ DecodeurDatagrammes::Datagramme DecodeurDatagrammes::decoder(const QString &expe
         *precedent = datagramme.sequence;
     }
 
-    const char *texte = octets.constData() + entete;
-    const int longueur = int(qstrnlen(texte, uint(octets.size() - entete)));
-    datagramme.texte = QString::fromLatin1(texte, longueur);
+    datagramme.texte = DatagrammeRapport::texte(octets);
     return datagramme;
 }

@@ -1,7 +1,7 @@
 // A report text through the display frame encoding and back through a
 // client's frame reader; the same bytes, taken as a raw stream, through the
 // reader alone.
-#include "AfficheurSocketThread.h"
+#include "TrameAffichage.h"
 #include "LecteurTrames.h"
 
 #include <QByteArray>
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *donnees, size_t taille)
     const QByteArray octets = QByteArray::fromRawData(reinterpret_cast<const char *>(donnees), int(taille));
     // With its length given: Qt 5 would stop a QByteArray at its first zero byte.
     const QString rapport = QString::fromLatin1(octets.constData(), octets.size());
-    const QByteArray trame = AfficheurSocketThread::trame(rapport);
+    const QByteArray trame = TrameAffichage::ecrire(rapport);
     exiger(trame.size() == int(taille) + 5, "taille de la trame");
 
     // The socket may deliver the frame in two pieces anywhere.

@@ -50,7 +50,7 @@ bool Agent::preparer()
 
     for (int i = 0; i < m_parametres.hyperviseurs; ++i) {
         Emetteur emetteur{HyperviseurSimule(i, m_parametres.vms),
-                          Sequenceur(m_parametres.trou, m_parametres.repetition, m_parametres.inversion),
+                          Sequenceur(1, m_parametres.trou, m_parametres.repetition, m_parametres.inversion),
                           std::make_unique<QUdpSocket>()};
         const QHostAddress source = boucleLocale ? QHostAddress(quint32(0x7F000001u + quint32(i)))
                                                  : (m_parametres.cible.protocol() == QAbstractSocket::IPv6Protocol

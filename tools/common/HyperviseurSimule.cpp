@@ -1,5 +1,7 @@
 #include "HyperviseurSimule.h"
 
+#include "DatagrammeRapport.h"
+
 #include <QStringList>
 #include <QUuid>
 
@@ -146,9 +148,8 @@ QByteArray HyperviseurSimule::rapport(qint64 temps, double instant) const
 
 void HyperviseurSimule::ecrireDatagramme(QByteArray &tampon, quint32 sequence, qint64 temps, double instant) const
 {
-    tampon.resize(0);
     tampon.reserve(200 + 190 * m_vms.size());
-    tampon.append(char(sequence >> 24)).append(char(sequence >> 16)).append(char(sequence >> 8)).append(char(sequence));
+    DatagrammeRapport::commencer(tampon, sequence);
     ajouterRapport(tampon, temps, instant);
 }
 

@@ -1,9 +1,10 @@
 #include "Sequenceur.h"
 
-Sequenceur::Sequenceur(int trou, int repetition, int inversion)
+Sequenceur::Sequenceur(quint32 premier, int trou, int repetition, int inversion)
     : m_trou(qMax(0, trou))
     , m_repetition(qMax(0, repetition))
     , m_inversion(qMax(0, inversion))
+    , m_dernier(premier - 1u)
 {
 }
 

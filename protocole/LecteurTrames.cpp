@@ -1,7 +1,9 @@
 #include "LecteurTrames.h"
 
+#include "TrameAffichage.h"
+
 namespace {
-constexpr int tailleEntete = 5;
+constexpr int tailleEntete = TrameAffichage::tailleEntete;
 }
 
 void LecteurTrames::ajouter(const QByteArray &octets)
@@ -28,7 +30,7 @@ LecteurTrames::Resultat LecteurTrames::lire(QString &texte)
     const qint32 longueur = qint32((quint32(entete[0]) << 24) | (quint32(entete[1]) << 16)
                                    | (quint32(entete[2]) << 8) | quint32(entete[3]));
     const qint8 marqueur = qint8(entete[4]);
-    if (marqueur != 1) {
+    if (marqueur != TrameAffichage::marqueur) {
         m_erreur = QStringLiteral("Trame invalide : marqueur %1 au lieu de 1.").arg(marqueur);
         return Erreur;
     }
