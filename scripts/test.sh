@@ -5,7 +5,7 @@ set -eu
 
 racine=$(cd "$(dirname "$0")/.." && pwd)
 majors=${*:-5 6}
-"$racine/scripts/install-deps.sh" $majors
+"$racine/scripts/install-deps.sh" $majors essais
 
 for major in $majors; do
     construction="$racine/build/test-qt$major"
