@@ -6,7 +6,7 @@
 set -eu
 
 racine=$(cd "$(dirname "$0")/.." && pwd)
-"$racine/scripts/install-deps.sh" 5
+"$racine/scripts/install-deps.sh" 5 essais
 
 construction="$racine/build/sanitize-qt5"
 echo "== Qt 5, ASan et UBSan : $construction"
