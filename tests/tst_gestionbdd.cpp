@@ -273,6 +273,38 @@ void TestGestionBDD::echecs_data()
         << QByteArray(R"({"name":"hv","time":1,"vms":[{"name":"a","state":1},{"name":null,"state":2},{"name":"c","state":3}]})")
         << QStringList{ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name, state) VALUES(1, , 2)"))}
         << QVariantList{hv} << QVariantList{QStringLiteral("a"), QStringLiteral("c")};
+
+    // One datagram cannot write tens of thousands of lines: the first ten
+    // failures are shown, the rest counted on one line.
+    const auto vmsVides = [](int nombre) {
+        QByteArray rapport = R"({"name":"hv","time":1,"vms":[)";
+        for (int i = 0; i < nombre; ++i)
+            rapport += i ? ",{}" : "{}";
+        return rapport + "]}";
+    };
+    const QString vmVide = ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos,) VALUES(1,)"));
+    QStringList dix;
+    for (int i = 0; i < 10; ++i)
+        dix << vmVide;
+    QTest::newRow("dix lignes refusees") << vmsVides(10) << dix << QVariantList{hv} << aucun;
+    QTest::newRow("onze lignes refusees")
+        << vmsVides(11) << dix + QStringList{ligne(QStringLiteral("1 autre(s) ligne(s) refusée(s) dans ce rapport."))}
+        << QVariantList{hv} << aucun;
+    QTest::newRow("21000 objets vides")
+        << vmsVides(21000)
+        << dix + QStringList{ligne(QStringLiteral("20990 autre(s) ligne(s) refusée(s) dans ce rapport."))}
+        << QVariantList{hv} << aucun;
+    QStringList sansNom{ligne(QStringLiteral("<erreur> : INSERT INTO InfosHyperviseurs( time) VALUES( 1)"))};
+    QByteArray rapportSansNom = R"({"time":1,"vms":[)";
+    for (int i = 0; i < 12; ++i) {
+        rapportSansNom += (i ? ",{\"name\":\"v" : "{\"name\":\"v") + QByteArray::number(i) + "\"}";
+        if (i < 9)
+            sansNom << ligne(QStringLiteral("<erreur> : INSERT INTO InfosVMs(idinfos, name) VALUES(, v%1)").arg(i));
+    }
+    QTest::newRow("hyperviseur et VM refuses")
+        << QByteArray(rapportSansNom + "]}")
+        << sansNom + QStringList{ligne(QStringLiteral("3 autre(s) ligne(s) refusée(s) dans ce rapport."))} << aucun
+        << aucun;
 }
 
 void TestGestionBDD::echecs()

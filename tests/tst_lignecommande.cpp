@@ -9,6 +9,8 @@ class TestLigneCommande : public QObject
 private slots:
     void portUdp_data();
     void portUdp();
+    void clientsMax_data();
+    void clientsMax();
 };
 
 void TestLigneCommande::portUdp_data()
@@ -38,6 +40,29 @@ void TestLigneCommande::portUdp()
     QFETCH(QStringList, arguments);
     QFETCH(int, port);
     QCOMPARE(int(LigneCommande::portUdp(arguments)), port);
+}
+
+void TestLigneCommande::clientsMax_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("clients");
+
+    const QString programme = QStringLiteral("/usr/bin/collecteur");
+    QTest::newRow("sans option") << QStringList{programme, QStringLiteral("--port=1")} << 256;
+    QTest::newRow("10") << QStringList{programme, QStringLiteral("--clients-max=10")} << 10;
+    QTest::newRow("la derniere l'emporte")
+        << QStringList{programme, QStringLiteral("--clients-max=10"), QStringLiteral("--clients-max=20")} << 20;
+    QTest::newRow("zero") << QStringList{programme, QStringLiteral("--clients-max=0")} << -1;
+    QTest::newRow("lettres") << QStringList{programme, QStringLiteral("--clients-max=dix")} << -1;
+    QTest::newRow("vide") << QStringList{programme, QStringLiteral("--clients-max=")} << -1;
+    QTest::newRow("trop grand") << QStringList{programme, QStringLiteral("--clients-max=70000")} << -1;
+}
+
+void TestLigneCommande::clientsMax()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, clients);
+    QCOMPARE(LigneCommande::clientsMax(arguments, 256), clients);
 }
 
 QTEST_GUILESS_MAIN(TestLigneCommande)

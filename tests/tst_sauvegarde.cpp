@@ -102,6 +102,7 @@ private slots:
     void copieImpossible();
     void chaineDuMinuteur();
     void sauvegardeALaFermeture();
+    void sauvegardesInterrompues();
 
 private:
     void ajouter(const QByteArray &rapport) { m_store->ajouterDonnees(QString::fromLatin1(rapport)); }
@@ -246,7 +247,7 @@ void TestSauvegarde::copieImpossible_data()
     QTest::newRow("dossier courant supprime")
         << true
         << QStringList{QStringLiteral("\"Connexion à la base de données impossible\" "),
-                       QStringLiteral("\"<erreur> : ATTACH DATABASE 'collecteur<erreur>.db' as sauvegarde\" "),
+                       QStringLiteral("\"<erreur> : ATTACH DATABASE 'collecteur<erreur>.db.en-cours' as sauvegarde\" "),
                        QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosHyperviseurs SELECT * FROM main.InfosHyperviseurs\" "),
                        QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosVMs SELECT * FROM main.InfosVMs\" "),
                        conservees,
@@ -335,6 +336,47 @@ void TestSauvegarde::sauvegardeALaFermeture()
     QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{1, 2}}));
     QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
     QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestSauvegarde::sauvegardesInterrompues()
+{
+    // What a crash in the middle of two backups leaves behind, next to a
+    // good backup and a file already set aside by an earlier start.
+    m_store.reset();
+    const QStringList restes{QStringLiteral("collecteur01-02-2026_03-04-05.db.en-cours"),
+                             QStringLiteral("collecteur01-02-2026_04-04-05.db.en-cours")};
+    for (const QString &nom : restes + QStringList{QStringLiteral("collecteur01-02-2026_02-04-05.db"),
+                                                    QStringLiteral("collecteur01-02-2026_04-04-05.db.interrompue")}) {
+        QFile fichier(nom);
+        QVERIFY2(fichier.open(QIODevice::WriteOnly), qPrintable(fichier.errorString()));
+        fichier.write(nom.toLatin1());
+    }
+    m_console->vider();
+
+    m_store = std::make_unique<GestionBDD>();
+
+    QCOMPARE(m_console->lignes().mid(0, 2),
+             (QStringList{QStringLiteral("\"Sauvegarde interrompue par un arrêt brutal : collecteur01-02-2026_03-04-05.db.en-cours "
+                                         "mise de côté sous le nom collecteur01-02-2026_03-04-05.db.interrompue, "
+                                         "elle peut être incomplète.\" "),
+                          QStringLiteral("\"Sauvegarde interrompue par un arrêt brutal : collecteur01-02-2026_04-04-05.db.en-cours, "
+                                         "elle peut être incomplète.\" ")}));
+    QCOMPARE(fichiers(), (QStringList{QStringLiteral("collecteur01-02-2026_02-04-05.db"),
+                                      QStringLiteral("collecteur01-02-2026_03-04-05.db.interrompue"),
+                                      QStringLiteral("collecteur01-02-2026_04-04-05.db.en-cours"),
+                                      QStringLiteral("collecteur01-02-2026_04-04-05.db.interrompue")}));
+    QFile aCote(QStringLiteral("collecteur01-02-2026_03-04-05.db.interrompue"));
+    QVERIFY(aCote.open(QIODevice::ReadOnly));
+    QCOMPARE(aCote.readAll(), QByteArray("collecteur01-02-2026_03-04-05.db.en-cours"));
+
+    // A backup of this run leaves only its own name behind.
+    ajouter(rapportA);
+    m_console->vider();
+    sauvegarder();
+    QCOMPARE(m_console->lignes(), QStringList());
+    const QStringList apres = fichiers();
+    QCOMPARE(apres.size(), 5);
+    QCOMPARE(apres.filter(QStringLiteral(".en-cours")).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSauvegarde)

@@ -12,3 +12,17 @@ quint16 LigneCommande::portUdp(const QStringList &arguments)
     const QRegularExpressionMatch correspondance = chiffres.match(options.first());
     return correspondance.captured(1).toUShort(nullptr, 10);
 }
+
+int LigneCommande::clientsMax(const QStringList &arguments, int parDefaut)
+{
+    const QString option = QStringLiteral("--clients-max=");
+    int resultat = parDefaut;
+    for (const QString &argument : arguments) {
+        if (!argument.startsWith(option))
+            continue;
+        bool ok = false;
+        const int valeur = argument.mid(option.size()).toInt(&ok, 10);
+        resultat = ok && valeur >= 1 && valeur <= 65535 ? valeur : -1;
+    }
+    return resultat;
+}

@@ -12,6 +12,11 @@ public:
     // option anywhere, its first run of digits cut to five; 0 when there is
     // none or it exceeds 65535, which lets the system pick a port.
     static quint16 portUdp(const QStringList &arguments);
+
+    // "--clients-max=N": how many display clients may be connected at once,
+    // `parDefaut` without the option, -1 when its value is not a whole
+    // number from 1 to 65535.
+    static int clientsMax(const QStringList &arguments, int parDefaut);
 };
 
 #endif

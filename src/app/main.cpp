@@ -10,9 +10,22 @@
 
 #include <memory>
 
+#include <sys/resource.h>
+
 namespace {
 constexpr quint16 portAffichage = 56000;
+
+// Every display client costs descriptors; the usual soft limit of 1024 is
+// far below what the system lets the process have.
+void leverLimiteDescripteurs()
+{
+    struct rlimit limite;
+    if (::getrlimit(RLIMIT_NOFILE, &limite) == 0 && limite.rlim_cur < limite.rlim_max) {
+        limite.rlim_cur = limite.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limite);
+    }
 }
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -20,7 +33,15 @@ int main(int argc, char *argv[])
     // First, so that a stop requested during start-up waits for the event loop.
     ArretSignaux arret;
 
-    const quint16 port = LigneCommande::portUdp(QCoreApplication::arguments());
+    leverLimiteDescripteurs();
+
+    const QStringList arguments = QCoreApplication::arguments();
+    const int clientsMax = LigneCommande::clientsMax(arguments, AfficheurSocket::clientsMaxParDefaut);
+    if (clientsMax < 0) {
+        Console::ecrire(QStringLiteral("Valeur invalide pour --clients-max (un nombre de 1 à 65535 est attendu)."));
+        return 2;
+    }
+    const quint16 port = LigneCommande::portUdp(arguments);
     Console::ecrire(QStringLiteral("Ecoute sur le port %1").arg(port));
 
     auto *recepteur = new HyperviseurUDPSocket(port, nullptr);
@@ -33,7 +54,7 @@ int main(int argc, char *argv[])
 
     // Both connect themselves to aboutToQuit, the display server first: its
     // clients are served their last frames, then the store writes its last backup.
-    std::unique_ptr<AfficheurSocket> affichage(new AfficheurSocket(portAffichage, nullptr));
+    std::unique_ptr<AfficheurSocket> affichage(new AfficheurSocket(portAffichage, nullptr, clientsMax));
     std::unique_ptr<GestionBDD> stockage(new GestionBDD(nullptr));
 
     std::unique_ptr<QThread> threadReception(new QThread(nullptr));

@@ -1,8 +1,12 @@
 #ifndef AFFICHEURSOCKET_H
 #define AFFICHEURSOCKET_H
 
+#include "AfficheurSocketThread.h"
+
 #include <QString>
 #include <QTcpServer>
+
+class QTimer;
 
 // The display clients' TCP endpoint: each accepted client gets a connection
 // object in a thread of its own, and every report given to receptionDonnees
@@ -12,8 +16,27 @@ class AfficheurSocket : public QTcpServer
     Q_OBJECT
 
 public:
-    explicit AfficheurSocket(quint16 port, QObject *parent = nullptr);
+    static constexpr int clientsMaxParDefaut = 256;
+    // Bytes waiting for all clients together; past it the clients furthest
+    // behind are cut off first.
+    static constexpr qint64 attenteTotaleMax = 256 * 1024 * 1024;
+    // Descriptors kept out of the clients' reach, for the UDP socket, the
+    // backup files, the console and the libraries.
+    static constexpr int descripteursReserves = 64;
+    // A client costs its socket and its thread's event loop wake-up, plus one
+    // for safety.
+    static constexpr int descripteursParClient = 3;
+
+    explicit AfficheurSocket(quint16 port, QObject *parent = nullptr, int clientsMax = clientsMaxParDefaut);
     ~AfficheurSocket() override;
+
+    // How many clients may be connected at once: the number asked for, or
+    // fewer when the descriptor limit could not serve them all.
+    int clientsMax() const { return m_clientsMax; }
+    int clients() const { return m_budget.clients.load(); }
+
+    // The most clients `limiteDescripteurs` open files leave room for.
+    static int clientsPermis(int demandes, qint64 limiteDescripteurs);
 
 signals:
     void nouvellesDonnees(QString donnees);
@@ -27,6 +50,17 @@ public slots:
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
+
+private:
+    void clientParti();
+    void erreurAcceptation(QAbstractSocket::SocketError erreur);
+
+    int m_clientsMax;
+    bool m_refus = false;
+    int m_refuses = 0;
+    AfficheurSocketThread::Budget m_budget;
+    QTimer *m_reprise;
+    QTimer *m_restitution;
 };
 
 #endif

@@ -50,8 +50,9 @@ void reglerDetectionPairDisparu(qintptr descripteur)
 
 } // namespace
 
-AfficheurSocketThread::AfficheurSocketThread(qintptr socketDescriptor, QObject *parent)
+AfficheurSocketThread::AfficheurSocketThread(qintptr socketDescriptor, QObject *parent, Budget *budget)
     : QTcpSocket(parent)
+    , m_budget(budget)
 {
     if (setSocketDescriptor(socketDescriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
         connect(this, &QAbstractSocket::disconnected, this, &QObject::deleteLater);
@@ -64,13 +65,38 @@ AfficheurSocketThread::AfficheurSocketThread(qintptr socketDescriptor, QObject *
         // before, up to 40 ms on Linux, whenever reports come faster than that.
         setSocketOption(QAbstractSocket::LowDelayOption, 1);
         reglerDetectionPairDisparu(socketDescriptor);
+        connect(this, &QIODevice::bytesWritten, this, &AfficheurSocketThread::ecrits);
         return;
     }
     emit errorOccurred(error());
     deleteLater();
 }
 
-AfficheurSocketThread::~AfficheurSocketThread() = default;
+AfficheurSocketThread::~AfficheurSocketThread()
+{
+    if (m_budget)
+        m_budget->octets -= m_enAttente;
+}
+
+void AfficheurSocketThread::ecrits(qint64 octets)
+{
+    const qint64 partis = qMin(octets, m_enAttente);
+    m_enAttente -= partis;
+    if (m_budget)
+        m_budget->octets -= partis;
+}
+
+// Past its own bound, or, once all clients together hold too much, past its
+// share of the whole: the clients furthest behind go first, and one that
+// keeps up is never cut for the others.
+bool AfficheurSocketThread::tropEnRetard(qint64 apres, qint64 trame) const
+{
+    if (apres > TailleMaxEnAttente)
+        return true;
+    if (!m_budget || m_budget->octets.load() + trame <= m_budget->maximum)
+        return false;
+    return apres > m_budget->maximum / qMax(1, m_budget->clients.load());
+}
 
 void AfficheurSocketThread::receptionDonnees(QString donnees)
 {
@@ -82,13 +108,18 @@ void AfficheurSocketThread::receptionDonnees(QString donnees)
         return;
 
     const QByteArray octets = TrameAffichage::ecrire(donnees);
-    if (bytesToWrite() + qint64(octets.size()) > TailleMaxEnAttente) {
+    if (tropEnRetard(bytesToWrite() + qint64(octets.size()), octets.size())) {
         Console::ecrire("Client trop lent, connexion fermée : ",
                         adresse + QLatin1Char(':') + QString::number(peerPort()));
         abort();
         return;
     }
-    write(octets);
+    const qint64 ajoutes = write(octets);
+    if (ajoutes > 0) {
+        m_enAttente += ajoutes;
+        if (m_budget)
+            m_budget->octets += ajoutes;
+    }
 }
 
 void AfficheurSocketThread::fermer()

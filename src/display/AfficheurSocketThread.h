@@ -5,6 +5,8 @@
 #include <QString>
 #include <QTcpSocket>
 
+#include <atomic>
+
 // Serves one display client from a thread of its own: one frame per report
 // (4-byte big-endian length, marker byte 1, Latin-1 text), never reads what
 // the client sends, and deletes itself once the client is gone.
@@ -17,7 +19,17 @@ public:
     // that stops reading must not make the collector grow without limit.
     static constexpr qint64 TailleMaxEnAttente = 32 * 1024 * 1024;
 
-    explicit AfficheurSocketThread(qintptr socketDescriptor, QObject *parent = nullptr);
+    // What all the connections of one server hold together, shared between
+    // their threads.
+    struct Budget
+    {
+        explicit Budget(qint64 max) : maximum(max) {}
+        const qint64 maximum;
+        std::atomic<qint64> octets{0};
+        std::atomic<int> clients{0};
+    };
+
+    explicit AfficheurSocketThread(qintptr socketDescriptor, QObject *parent = nullptr, Budget *budget = nullptr);
     ~AfficheurSocketThread() override;
 
 public slots:
@@ -25,6 +37,13 @@ public slots:
     // Sends what the client accepts within a short delay, then closes the
     // connection, which ends the object.
     void fermer();
+
+private:
+    bool tropEnRetard(qint64 apres, qint64 trame) const;
+    void ecrits(qint64 octets);
+
+    Budget *m_budget;
+    qint64 m_enAttente = 0;
 };
 
 #endif

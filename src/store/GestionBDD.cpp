@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -18,6 +19,15 @@
 #include <QTimer>
 
 #include <algorithm>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -35,6 +45,27 @@ const QString &nomConnexionSauvegarde()
     return nom;
 }
 
+// A backup is written under its name with this suffix and renamed once
+// complete and on disk, so that a backup name always holds a whole database.
+const QString &suffixeEnCours()
+{
+    static const QString suffixe = QStringLiteral(".en-cours");
+    return suffixe;
+}
+
+// Where a start-up puts the file of a backup that a crash interrupted.
+const QString &suffixeInterrompue()
+{
+    static const QString suffixe = QStringLiteral(".interrompue");
+    return suffixe;
+}
+
+bool nomLibre(const QString &nom)
+{
+    const QFileInfo fichier(nom);
+    return !fichier.exists() && !fichier.isSymLink();
+}
+
 // A backup never writes into an existing file: a taken name (two runs within
 // one second, an older file) moves the time stamp on until one is free.
 QString nomFichierSauvegarde()
@@ -42,11 +73,20 @@ QString nomFichierSauvegarde()
     QDateTime instant = QDateTime::currentDateTime();
     forever {
         const QString nom = nomConnexion() + instant.toString(QStringLiteral("dd-MM-yyyy_hh-mm-ss")) + QStringLiteral(".db");
-        const QFileInfo fichier(nom);
-        if (!fichier.exists() && !fichier.isSymLink())
+        if (nomLibre(nom) && nomLibre(nom + suffixeEnCours()))
             return nom;
         instant = instant.addSecs(1);
     }
+}
+
+bool synchroniser(const QString &chemin, int options)
+{
+    const int descripteur = ::open(QFile::encodeName(chemin).constData(), O_RDONLY | O_CLOEXEC | options);
+    if (descripteur < 0)
+        return false;
+    const bool ok = ::fsync(descripteur) == 0;
+    ::close(descripteur);
+    return ok;
 }
 
 const QStringList &clesHyperviseur()
@@ -102,6 +142,8 @@ GestionBDD::GestionBDD(QObject *parent)
     m_minuteurSauvegarde->setInterval(intervalleSauvegarde);
     connect(m_minuteurSauvegarde, &QTimer::timeout, this, &GestionBDD::sauvegarderBDD);
 
+    mettreDeCoteSauvegardesInterrompues();
+
     bdd = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomConnexion());
     bdd.setDatabaseName(QStringLiteral(":memory:"));
     if (!bdd.open()) {
@@ -131,6 +173,24 @@ GestionBDD::GestionBDD(QObject *parent)
     if (QCoreApplication *application = QCoreApplication::instance())
         connect(application, &QCoreApplication::aboutToQuit, this, &GestionBDD::sauvegarderBDD);
     m_minuteurSauvegarde->start();
+}
+
+void GestionBDD::mettreDeCoteSauvegardesInterrompues()
+{
+    const QStringList restes = QDir::current().entryList(
+        {nomConnexion() + QStringLiteral("*.db") + suffixeEnCours()}, QDir::Files | QDir::System | QDir::Hidden);
+    for (const QString &reste : restes) {
+        QString aCote = reste;
+        aCote.chop(suffixeEnCours().size());
+        aCote += suffixeInterrompue();
+        // Its rows may be all there (a crash after the copy) or not: it is
+        // kept for the operator, under a name no reader takes for a backup.
+        if (nomLibre(aCote) && QFile::rename(reste, aCote))
+            Console::ecrire(tr("Sauvegarde interrompue par un arrêt brutal : %1 mise de côté sous le nom %2, elle peut être incomplète.")
+                                .arg(reste, aCote));
+        else
+            Console::ecrire(tr("Sauvegarde interrompue par un arrêt brutal : %1, elle peut être incomplète.").arg(reste));
+    }
 }
 
 GestionBDD::~GestionBDD()
@@ -261,6 +321,7 @@ void GestionBDD::ajouterDonnees(const QString &donnees)
         return;
     }
 
+    m_lignesRefusees = 0;
     const QJsonObject rapport = document.object();
     const QJsonArray vms = rapport.value(QLatin1String("vms")).toArray();
 
@@ -278,6 +339,8 @@ void GestionBDD::ajouterDonnees(const QString &donnees)
     insererLignes(QStringLiteral("INSERT INTO InfosVMs(idinfos,%1) VALUES(%3,%2)"), clesVM(), lignes, &id);
 
     validerTransaction();
+    if (m_lignesRefusees > lignesRefuseesAffichees)
+        Console::ecrire(tr("%1 autre(s) ligne(s) refusée(s) dans ce rapport.").arg(m_lignesRefusees - lignesRefuseesAffichees));
 }
 
 bool GestionBDD::requetePreparee(const QString &texte, QSqlQuery &requete)
@@ -361,8 +424,12 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
         for (int i = 0; i < instruction.colonnes.size(); ++i)
             insertion.bindValue(instruction.marques.at(i), valeurSql(ligne.value(instruction.colonnes.at(i))));
         insertion.exec();
-        if (insertion.lastError().type() != QSqlError::NoError)
-            verifierRequete(insertion, texteAffiche());
+        if (insertion.lastError().type() != QSqlError::NoError) {
+            // One report cannot flood the operator's log: past the first
+            // few, rejected rows are only counted.
+            if (m_lignesRefusees++ < lignesRefuseesAffichees)
+                verifierRequete(insertion, texteAffiche());
+        }
     }
     return insertion.lastInsertId();
 }
@@ -404,10 +471,11 @@ void GestionBDD::sauvegarderBDD()
 {
     ouvrir();
     const QString fichier = nomFichierSauvegarde();
+    const QString enCours = fichier + suffixeEnCours();
     QStringList tables;
     {
         QSqlDatabase sauvegarde = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomConnexionSauvegarde());
-        sauvegarde.setDatabaseName(fichier);
+        sauvegarde.setDatabaseName(enCours);
         const bool ouverte = sauvegarde.open();
         if (!ouverte)
             Console::ecrire(tr("Connexion à la base de données impossible"));
@@ -439,11 +507,12 @@ void GestionBDD::sauvegarderBDD()
     }
 
     QSqlQuery requete(bdd);
-    requete.exec(QStringLiteral("ATTACH DATABASE '") + fichier + QStringLiteral("' as sauvegarde"));
+    requete.exec(QStringLiteral("ATTACH DATABASE '") + enCours + QStringLiteral("' as sauvegarde"));
     const bool attachee = !verifierRequete(requete);
     if (attachee) {
-        // The file is new and the rows stay in memory until the commit:
-        // neither a journal on disk nor a sync buys any safety here.
+        // The file is new, the rows stay in memory until the commit, and the
+        // file only takes its name once synced: neither a journal on disk
+        // nor a sync per transaction buys any safety here.
         executer(requete, QStringLiteral("PRAGMA sauvegarde.journal_mode=MEMORY;"));
         executer(requete, QStringLiteral("PRAGMA sauvegarde.synchronous = OFF;"));
     }
@@ -491,8 +560,42 @@ void GestionBDD::sauvegarderBDD()
     // The name was free when the run began: a file there now is this run's,
     // and without the rows it would only mislead.
     if (!copiee)
-        QFile::remove(fichier);
+        QFile::remove(enCours);
+    else
+        nommerSauvegarde(enCours, fichier);
 
     QSqlDatabase::removeDatabase(nomConnexionSauvegarde());
+    if (copiee)
+        rendreMemoire();
     m_minuteurSauvegarde->start();
+}
+
+void GestionBDD::nommerSauvegarde(const QString &enCours, const QString &fichier)
+{
+    // The data reach the disk before the name does, and the name before the
+    // backup counts as done: a crash at any point leaves either no backup
+    // name or one that holds a whole database.
+    if (!synchroniser(enCours, 0))
+        Console::ecrire(tr("Synchronisation de la sauvegarde %1 impossible : %2")
+                            .arg(enCours, QString::fromLocal8Bit(std::strerror(errno))));
+    if (::rename(QFile::encodeName(enCours).constData(), QFile::encodeName(fichier).constData()) != 0) {
+        Console::ecrire(tr("La sauvegarde est restée sous le nom %1 : renommage en %2 impossible : %3")
+                            .arg(enCours, fichier, QString::fromLocal8Bit(std::strerror(errno))));
+        return;
+    }
+    const QString dossier = QFileInfo(fichier).absolutePath();
+    synchroniser(dossier, O_DIRECTORY);
+}
+
+void GestionBDD::rendreMemoire()
+{
+    // The emptied store keeps its freed pages for later rows; once empty it
+    // is rebuilt in a moment, and the memory goes back to the system
+    // instead of staying at the hour's peak.
+    QSqlQuery requete(bdd);
+    executer(requete, QStringLiteral("VACUUM"));
+    executer(requete, QStringLiteral("PRAGMA shrink_memory"));
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
 }

@@ -22,6 +22,9 @@ class GestionBDD : public QObject
     Q_OBJECT
 
 public:
+    // Failure lines shown for the rows of one report; the others are counted.
+    static constexpr int lignesRefuseesAffichees = 10;
+
     explicit GestionBDD(QObject *parent = nullptr);
     ~GestionBDD() override;
 
@@ -33,6 +36,9 @@ private slots:
 
 private:
     void creerTables();
+    void mettreDeCoteSauvegardesInterrompues();
+    void nommerSauvegarde(const QString &enCours, const QString &fichier);
+    void rendreMemoire();
     bool verifierRequete(const QSqlQuery &requete);
     bool verifierRequete(const QSqlQuery &requete, const QString &texteAffiche);
     QVariant insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes,
@@ -57,6 +63,7 @@ private:
     void validerTransaction();
 
     QSqlDatabase bdd;
+    int m_lignesRefusees = 0;
     QTimer *m_minuteurSauvegarde;
     // Statements prepared once and reused for every report, by text; the
     // column sets a report can choose keep this small.
