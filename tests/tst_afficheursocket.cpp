@@ -74,6 +74,10 @@ private slots:
     void clientLentCoupe();
     void ecouteImpossible();
     void arretDeLApplication();
+    void clientsPermis_data();
+    void clientsPermis();
+    void limiteDeClients();
+    void budgetCommun();
 
 private:
     int lignesConnexion() const;
@@ -254,6 +258,94 @@ void TestAfficheurSocket::arretDeLApplication()
     QVERIFY(!m_serveur->isListening());
     QTRY_COMPARE(lecteur.socket().state(), QAbstractSocket::UnconnectedState);
     QVERIFY(lecteur.rapports() == envoyes);
+}
+
+void TestAfficheurSocket::clientsPermis_data()
+{
+    QTest::addColumn<int>("demandes");
+    QTest::addColumn<qint64>("descripteurs");
+    QTest::addColumn<int>("permis");
+
+    QTest::newRow("limite large") << 256 << qint64(1048576) << 256;
+    QTest::newRow("1024 descripteurs") << 256 << qint64(1024) << 256;
+    QTest::newRow("256 descripteurs") << 256 << qint64(256) << 64;
+    QTest::newRow("juste la reserve") << 256 << qint64(64) << 0;
+    QTest::newRow("moins que la reserve") << 256 << qint64(10) << 0;
+}
+
+void TestAfficheurSocket::clientsPermis()
+{
+    QFETCH(int, demandes);
+    QFETCH(qint64, descripteurs);
+    QFETCH(int, permis);
+    QCOMPARE(AfficheurSocket::clientsPermis(demandes, descripteurs), permis);
+}
+
+void TestAfficheurSocket::limiteDeClients()
+{
+    m_serveur.reset();
+    m_serveur = std::make_unique<AfficheurSocket>(0, nullptr, 2);
+    QVERIFY2(m_serveur->isListening(), qPrintable(m_serveur->errorString()));
+    m_port = m_serveur->serverPort();
+    m_console->vider();
+
+    auto premier = std::make_unique<ClientAffichage>(m_port);
+    ClientAffichage second(m_port);
+    QTRY_COMPARE(lignesConnexion(), 2);
+
+    // Refused clients are closed at once, so that none believes it is served.
+    std::vector<std::unique_ptr<ClientAffichage>> refuses;
+    for (int i = 0; i < 3; ++i) {
+        refuses.push_back(std::make_unique<ClientAffichage>(m_port));
+        QTRY_COMPARE(refuses.back()->socket().state(), QAbstractSocket::UnconnectedState);
+    }
+    QCOMPARE(m_console->lignes(),
+             (QStringList{m_console->lignes().value(0), m_console->lignes().value(1),
+                          QStringLiteral("\"Limite de 2 clients d'affichage atteinte : nouvelles connexions refusées.\" ")}));
+
+    m_serveur->receptionDonnees(QStringLiteral("un"));
+    QTRY_COMPARE(second.rapports(), QStringList{QStringLiteral("un")});
+
+    premier.reset();
+    QTRY_VERIFY(m_console->lignes().contains(
+        QStringLiteral("\"Clients d'affichage de nouveau acceptés (3 connexion(s) refusée(s) entre-temps).\" ")));
+    QTRY_COMPARE(m_serveur->clients(), 1);
+
+    ClientAffichage tardif(m_port);
+    QTRY_COMPARE(lignesConnexion(), 3);
+    m_serveur->receptionDonnees(QStringLiteral("deux"));
+    QTRY_COMPARE(tardif.rapports(), QStringList{QStringLiteral("deux")});
+    QTRY_COMPARE(second.rapports(), (QStringList{QStringLiteral("un"), QStringLiteral("deux")}));
+}
+
+void TestAfficheurSocket::budgetCommun()
+{
+    // Bytes waiting for all clients together are bounded: the client that
+    // does not read is cut off once the whole is over, the reading ones
+    // never are.
+    m_serveur.reset();
+    m_serveur = std::make_unique<AfficheurSocket>(0, nullptr, AfficheurSocket::clientsMaxParDefaut, 8 * 1024 * 1024);
+    m_port = m_serveur->serverPort();
+    m_console->vider();
+    ClientAffichage lecteur(m_port);
+    ClientAffichage endormi(m_port, false);
+    QTRY_COMPARE(lignesConnexion(), 2);
+    const QString coupure = QStringLiteral("Client trop lent, connexion fermée :  \"127.0.0.1:%1\" ")
+                                .arg(endormi.socket().localPort());
+
+    const int taille = 1024 * 1024;
+    QStringList envoyes;
+    while (!m_console->lignes().contains(coupure) && envoyes.size() < 200) {
+        envoyes << QString(taille, QLatin1Char('a' + envoyes.size() % 26));
+        m_serveur->receptionDonnees(envoyes.last());
+        QTRY_COMPARE_WITH_TIMEOUT(lecteur.rapports().size(), envoyes.size(), 20000);
+    }
+    QVERIFY(m_console->lignes().contains(coupure));
+    // Cut by the common bound: its own would have let it reach 32 MiB.
+    QVERIFY2(qint64(envoyes.size()) * (5 + taille) < AfficheurSocketThread::TailleMaxEnAttente,
+             QByteArray::number(int(envoyes.size())));
+    QVERIFY(lecteur.rapports() == envoyes);
+    QTRY_COMPARE(m_serveur->clients(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestAfficheurSocket)

@@ -39,10 +39,10 @@ qint64 limiteDescripteurs()
 
 } // namespace
 
-AfficheurSocket::AfficheurSocket(quint16 port, QObject *parent, int clientsMax)
+AfficheurSocket::AfficheurSocket(quint16 port, QObject *parent, int clientsMax, qint64 attenteTotale)
     : QTcpServer(parent)
     , m_clientsMax(clientsPermis(clientsMax, limiteDescripteurs()))
-    , m_budget(attenteTotaleMax)
+    , m_budget(attenteTotale)
     , m_reprise(new QTimer(this))
     , m_restitution(new QTimer(this))
 {

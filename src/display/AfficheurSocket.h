@@ -27,7 +27,8 @@ public:
     // for safety.
     static constexpr int descripteursParClient = 3;
 
-    explicit AfficheurSocket(quint16 port, QObject *parent = nullptr, int clientsMax = clientsMaxParDefaut);
+    explicit AfficheurSocket(quint16 port, QObject *parent = nullptr, int clientsMax = clientsMaxParDefaut,
+                             qint64 attenteTotale = attenteTotaleMax);
     ~AfficheurSocket() override;
 
     // How many clients may be connected at once: the number asked for, or

@@ -89,13 +89,13 @@ void AfficheurSocketThread::ecrits(qint64 octets)
 // Past its own bound, or, once all clients together hold too much, past its
 // share of the whole: the clients furthest behind go first, and one that
 // keeps up is never cut for the others.
-bool AfficheurSocketThread::tropEnRetard(qint64 apres, qint64 trame) const
+bool AfficheurSocketThread::tropEnRetard(qint64 avant, qint64 trame) const
 {
-    if (apres > TailleMaxEnAttente)
+    if (avant + trame > TailleMaxEnAttente)
         return true;
     if (!m_budget || m_budget->octets.load() + trame <= m_budget->maximum)
         return false;
-    return apres > m_budget->maximum / qMax(1, m_budget->clients.load());
+    return avant > m_budget->maximum / qMax(1, m_budget->clients.load());
 }
 
 void AfficheurSocketThread::receptionDonnees(QString donnees)
@@ -108,7 +108,7 @@ void AfficheurSocketThread::receptionDonnees(QString donnees)
         return;
 
     const QByteArray octets = TrameAffichage::ecrire(donnees);
-    if (tropEnRetard(bytesToWrite() + qint64(octets.size()), octets.size())) {
+    if (tropEnRetard(bytesToWrite(), octets.size())) {
         Console::ecrire("Client trop lent, connexion fermée : ",
                         adresse + QLatin1Char(':') + QString::number(peerPort()));
         abort();

@@ -39,7 +39,7 @@ public slots:
     void fermer();
 
 private:
-    bool tropEnRetard(qint64 apres, qint64 trame) const;
+    bool tropEnRetard(qint64 avant, qint64 trame) const;
     void ecrits(qint64 octets);
 
     Budget *m_budget;
