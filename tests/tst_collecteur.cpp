@@ -11,7 +11,14 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <QThread>
+
 #include <csignal>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -20,14 +27,19 @@ namespace {
 class Collecteur
 {
 public:
+    // `lanceur`: a command the collector is started through (prlimit,
+    // setpriv), with its own arguments.
     explicit Collecteur(const QStringList &arguments,
-                        const QProcessEnvironment &environnement = QProcessEnvironment::systemEnvironment())
+                        const QProcessEnvironment &environnement = QProcessEnvironment::systemEnvironment(),
+                        const QStringList &lanceur = QStringList(), const QString &dossier = QString())
+        : m_dossier(dossier)
     {
-        QVERIFY(m_dossier.isValid());
+        QVERIFY(QFileInfo(m_dossier.dossier()).isDir());
         m_processus.setProcessEnvironment(environnement);
-        m_processus.setWorkingDirectory(m_dossier.path());
-        m_processus.setProgram(QStringLiteral(COLLECTEUR_BINAIRE));
-        m_processus.setArguments(arguments);
+        m_processus.setWorkingDirectory(m_dossier.dossier());
+        m_processus.setProgram(lanceur.isEmpty() ? QStringLiteral(COLLECTEUR_BINAIRE) : lanceur.first());
+        m_processus.setArguments(lanceur.isEmpty() ? arguments
+                                                   : lanceur.mid(1) + QStringList{QStringLiteral(COLLECTEUR_BINAIRE)} + arguments);
         m_processus.setProcessChannelMode(QProcess::SeparateChannels);
         m_processus.start();
         QVERIFY2(m_processus.waitForStarted(10000), qPrintable(m_processus.errorString()));
@@ -64,10 +76,26 @@ public:
     }
     QString console() { return lignes().join(QLatin1Char('\n')); }
     QProcess &processus() { return m_processus; }
-    QString dossier() const { return m_dossier.path(); }
+    QString dossier() const { return m_dossier.dossier(); }
+    bool arreter(int signal = SIGTERM)
+    {
+        return ::kill(pid_t(m_processus.processId()), signal) == 0 && m_processus.waitForFinished(60000)
+               && m_processus.exitStatus() == QProcess::NormalExit && m_processus.exitCode() == 0;
+    }
 
 private:
-    QTemporaryDir m_dossier;
+    // A temporary directory of its own, or one the test keeps across runs.
+    class Dossier
+    {
+    public:
+        explicit Dossier(const QString &chemin) : m_chemin(chemin) {}
+        QString dossier() const { return m_chemin.isEmpty() ? m_temporaire.path() : m_chemin; }
+
+    private:
+        QString m_chemin;
+        QTemporaryDir m_temporaire;
+    };
+    Dossier m_dossier;
     QProcess m_processus;
     QString m_console;
 };
@@ -197,6 +225,32 @@ bool ligneAttendue(const QString &ligne)
     return formes.match(ligne).hasMatch();
 }
 
+// Rows of a backup file, or -1 when it is not a sound SQLite database.
+int lignesSaines(const QString &fichier)
+{
+    int lignes = -1;
+    {
+        QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("verification"));
+        base.setDatabaseName(fichier);
+        base.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (base.open()) {
+            QSqlQuery requete(base);
+            if (requete.exec(QStringLiteral("PRAGMA integrity_check")) && requete.next()
+                && requete.value(0).toString() == QLatin1String("ok")
+                && requete.exec(QStringLiteral("SELECT count(*) FROM InfosHyperviseurs")) && requete.next())
+                lignes = requete.value(0).toInt();
+        }
+        base.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("verification"));
+    return lignes;
+}
+
+int descripteursOuverts(qint64 pid)
+{
+    return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
+}
+
 quint16 portUdpLibre()
 {
     QUdpSocket sonde;
@@ -219,6 +273,10 @@ private slots:
     void arretParSignal_data();
     void arretParSignal();
     void clientEnCoursDeRoute();
+    void limiteDeDescripteurs();
+    void limiteDeThreads();
+    void arretBrutalPendantSauvegarde_data();
+    void arretBrutalPendantSauvegarde();
 };
 
 void TestCollecteur::demarrage_data()
@@ -437,6 +495,168 @@ void TestCollecteur::clientEnCoursDeRoute()
     QVERIFY(second.attendreRapports(2));
     QCOMPARE(premier.rapports(), (QStringList{QStringLiteral("un"), QStringLiteral("deux"), QStringLiteral("trois")}));
     QCOMPARE(second.rapports(), (QStringList{QStringLiteral("deux"), QStringLiteral("trois")}));
+}
+
+void TestCollecteur::limiteDeDescripteurs()
+{
+    // The usual limit of 1024 was enough to crash the collector with about
+    // 510 idle clients; with 256, and the limit raised to nothing more, it
+    // must keep its descriptors for the backup and the UDP socket.
+    struct rlimit limite;
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &limite), 0);
+    if (limite.rlim_max < 1200)
+        QSKIP("la limite de descripteurs du test est trop basse pour 1000 connexions");
+    limite.rlim_cur = limite.rlim_max;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limite), 0);
+
+    const quint16 port = portUdpLibre();
+    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(),
+                          {QStringLiteral("prlimit"), QStringLiteral("--nofile=256")});
+    QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
+    QVERIFY(collecteur.attendreLigne(
+        QStringLiteral("\"Limite de descripteurs de fichiers (256) : au plus 64 clients d'affichage au lieu de 256.\" ")));
+
+    QUdpSocket agent;
+    QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
+    for (quint32 numero = 1; numero <= 100; ++numero)
+        agent.writeDatagram(datagramme(numero, rapport(QStringLiteral("hv-%1").arg(numero), 1)), QHostAddress::LocalHost, port);
+    QVERIFY(collecteur.attendreLigne(QStringLiteral("Réception de  \"127.0.0.2  SeqNb:100\" ")));
+
+    // All at once, as a flood would: none may be left believing it is served.
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 1000; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, 56000);
+    }
+    QVERIFY(collecteur.attendreLigne(QStringLiteral("\"Limite de 64 clients d'affichage atteinte : nouvelles connexions refusées.\" ")));
+    QTRY_VERIFY_WITH_TIMEOUT(collecteur.lignes().filter(QStringLiteral("Nouvelle connexion :  ")).size() == 64, 20000);
+    agent.writeDatagram(datagramme(101, rapport(QStringLiteral("hv-101"), 1)), QHostAddress::LocalHost, port);
+    const auto servis = [&clients] {
+        int fermes = 0;
+        int avecTrame = 0;
+        for (const auto &client : clients) {
+            if (client->bytesAvailable() > 5)
+                ++avecTrame;
+            else if (client->state() == QAbstractSocket::UnconnectedState)
+                ++fermes;
+        }
+        return qMakePair(fermes, avecTrame);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(servis(), qMakePair(936, 64), 30000);
+    QCOMPARE(collecteur.processus().state(), QProcess::Running);
+
+    clients.clear();
+    QVERIFY(collecteur.attendreLigne(
+        QStringLiteral("\"Clients d'affichage de nouveau acceptés (936 connexion(s) refusée(s) entre-temps).\" "), 20000));
+    QVERIFY2(collecteur.arreter(), qPrintable(collecteur.console()));
+    const auto fichiers = sauvegardes(collecteur.dossier());
+    QCOMPARE(fichiers.size(), 1);
+    QCOMPARE(lignesSaines(fichiers.first().first), 101);
+}
+
+void TestCollecteur::limiteDeThreads()
+{
+    // Threads are limited per user, and root is exempt: the collector runs
+    // as nobody here, under a limit that leaves room for two clients.
+    if (::geteuid() != 0)
+        QSKIP("il faut être root pour lancer le collecteur sous un autre utilisateur");
+    QTemporaryDir dossier;
+    QVERIFY(QFile::setPermissions(dossier.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                                                      | QFileDevice::ReadOther | QFileDevice::WriteOther
+                                                      | QFileDevice::ExeOther));
+    const quint16 port = portUdpLibre();
+    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(),
+                          {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                           QStringLiteral("--clear-groups"), QStringLiteral("--"), QStringLiteral("prlimit"),
+                           QStringLiteral("--nproc=4")},
+                          dossier.path());
+    QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
+    QTRY_VERIFY(collecteur.lignes().contains(QStringLiteral("  SUPPORTE le renvoi de l'ID de la dernière ligne insérée.").prepend(QLatin1Char('"')).append(QStringLiteral("\" "))));
+    const qint64 pid = collecteur.processus().processId();
+    const int descripteursAuRepos = descripteursOuverts(pid);
+
+    std::vector<std::unique_ptr<QTcpSocket>> clients;
+    for (int i = 0; i < 5; ++i) {
+        clients.push_back(std::make_unique<QTcpSocket>());
+        clients.back()->connectToHost(QHostAddress::LocalHost, 56000);
+        QVERIFY2(clients.back()->waitForConnected(10000), qPrintable(clients.back()->errorString()));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(collecteur.lignes().filter(QStringLiteral("Nouvelle connexion :  ")).size() == 5, 10000);
+    const QStringList refus = collecteur.lignes().filter(QStringLiteral("Connexion fermée, son thread n'a pas pu démarrer :  "));
+    QVERIFY2(refus.size() >= 1, qPrintable(collecteur.console()));
+    // The server closed them first: they cannot linger in CLOSE_WAIT.
+    const auto fermes = [&clients] {
+        int nombre = 0;
+        for (const auto &client : clients) {
+            nombre += client->state() == QAbstractSocket::UnconnectedState ? 1 : 0;
+        }
+        return nombre;
+    };
+    QTRY_COMPARE(fermes(), int(refus.size()));
+
+    clients.clear();
+    QTRY_COMPARE(descripteursOuverts(pid), descripteursAuRepos);
+    QVERIFY2(collecteur.arreter(), qPrintable(collecteur.console()));
+}
+
+void TestCollecteur::arretBrutalPendantSauvegarde_data()
+{
+    QTest::addColumn<int>("delai");
+    QTest::addColumn<bool>("interrompue");
+    QTest::newRow("des que le fichier existe") << 0 << true;
+    QTest::newRow("pendant la copie") << 40 << false;
+    QTest::newRow("vers la fin") << 150 << false;
+}
+
+void TestCollecteur::arretBrutalPendantSauvegarde()
+{
+    QFETCH(int, delai);
+    QFETCH(bool, interrompue);
+    QTemporaryDir dossier;
+    const quint16 port = portUdpLibre();
+    {
+        Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
+                              dossier.path());
+        QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
+        QUdpSocket agent;
+        QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
+        // Enough rows for the final backup to take a while.
+        const quint32 nombre = 8000;
+        for (quint32 numero = 1; numero <= nombre; ++numero) {
+            agent.writeDatagram(datagramme(numero, rapport(QStringLiteral("hv-%1").arg(numero), 20)), QHostAddress::LocalHost, port);
+            if (numero % 500 == 0)
+                QVERIFY(collecteur.attendreLigne(QStringLiteral("Réception de  \"127.0.0.2  SeqNb:%1\" ").arg(numero), 30000));
+        }
+
+        QCOMPARE(::kill(pid_t(collecteur.processus().processId()), SIGTERM), 0);
+        QDeadlineTimer limite(30000);
+        while (QDir(dossier.path()).entryList({QStringLiteral("*.en-cours")}, QDir::Files).isEmpty() && !limite.hasExpired()
+               && collecteur.processus().state() == QProcess::Running)
+            QThread::usleep(500);
+        QThread::msleep(delai);
+        ::kill(pid_t(collecteur.processus().processId()), SIGKILL);
+        QVERIFY(collecteur.processus().waitForFinished(10000));
+    }
+
+    // Whatever the moment, a backup name holds a sound database.
+    for (const auto &sauvegarde : sauvegardes(dossier.path()))
+        QVERIFY2(lignesSaines(sauvegarde.first) >= 0, qPrintable(sauvegarde.first));
+
+    // The next start sets aside what the crash left.
+    const QStringList restes = QDir(dossier.path()).entryList({QStringLiteral("*.en-cours")}, QDir::Files);
+    if (interrompue)
+        QCOMPARE(restes.size(), 1);
+    Collecteur suivant({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {}, dossier.path());
+    QVERIFY2(suivant.attendreDemarrage(port), qPrintable(suivant.console()));
+    for (const QString &reste : restes) {
+        QString aCote = reste;
+        aCote.replace(QStringLiteral(".en-cours"), QStringLiteral(".interrompue"));
+        QVERIFY(suivant.attendreLigne(QStringLiteral("\"Sauvegarde interrompue par un arrêt brutal : %1 mise de côté sous le "
+                                                     "nom %2, elle peut être incomplète.\" ")
+                                          .arg(reste, aCote)));
+    }
+    QVERIFY2(suivant.arreter(), qPrintable(suivant.console()));
+    QVERIFY(QDir(dossier.path()).entryList({QStringLiteral("*.en-cours")}, QDir::Files).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestCollecteur)

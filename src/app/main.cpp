@@ -62,6 +62,10 @@ int main(int argc, char *argv[])
     // The receiver's socket notifier must be released in the thread that uses it.
     QObject::connect(threadReception.get(), &QThread::finished, recepteur, &QObject::deleteLater);
     threadReception->start();
+    if (!threadReception->isRunning()) {
+        Console::ecrire(QStringLiteral("Impossible de démarrer le thread de réception."));
+        return 1;
+    }
 
     QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees);
     QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, stockage.get(), &GestionBDD::ajouterDonnees);
