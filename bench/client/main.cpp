@@ -11,7 +11,8 @@
 //  latence  opens --clients display connections, then sends --rythme reports
 //           a second for --duree seconds, each named after its index, and
 //           measures, for every frame on every connection, the delay from
-//           just before the datagram's send to just after the frame's read.
+//           just before the datagram's send to just after the frame's read;
+//           --muets more connections are opened and never read.
 //
 // Results are key=value lines on standard output.
 
@@ -255,12 +256,25 @@ int latence(const Options &options)
     const double rythme = options.valeur("rythme", 1000);
     const double duree = options.valeur("duree", 5);
     const long long nombre = (long long)(rythme * duree);
+    const int muets = int(options.valeur("muets", 0));
 
     std::vector<Flux> flux(static_cast<size_t>(clients));
     std::vector<pollfd> attentes;
     for (Flux &f : flux) {
         f.descripteur = connexionAffichage(portAffichage);
         attentes.push_back(pollfd{f.descripteur, POLLIN, 0});
+    }
+    // Clients that never read: their small buffers fill at once and the
+    // collector has to hold what they do not take.
+    std::vector<int> silencieux;
+    for (int i = 0; i < muets; ++i) {
+        const int descripteur = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int petit = 4096;
+        setsockopt(descripteur, SOL_SOCKET, SO_RCVBUF, &petit, sizeof petit);
+        const sockaddr_in adresse = adresseIpv4(INADDR_LOOPBACK, portAffichage);
+        if (descripteur < 0 || connect(descripteur, reinterpret_cast<const sockaddr *>(&adresse), sizeof adresse) != 0)
+            echec("connexion d'affichage muette", std::strerror(errno));
+        silencieux.push_back(descripteur);
     }
     const int emetteur = socketUdp(INADDR_LOOPBACK);
     const sockaddr_in cible = adresseIpv4(INADDR_LOOPBACK, port);
@@ -353,6 +367,8 @@ int latence(const Options &options)
                 nombre * clients, delais.size(), centile(delais, 0.5), centile(delais, 0.99), centile(delais, 1.0));
     for (const Flux &f : flux)
         close(f.descripteur);
+    for (int descripteur : silencieux)
+        close(descripteur);
     close(emetteur);
     return delais.size() == size_t(nombre) * size_t(clients) ? 0 : 1;
 }
