@@ -517,7 +517,7 @@ def main():
     analyseur.add_argument("--series", type=int, default=3, help="runs per figure (median)")
     analyseur.add_argument("--duree", type=float, default=3.0, help="seconds of sending per rate trial")
     analyseur.add_argument("--rapports-flotte", type=int, default=360, help="reports per host in the fleet hour")
-    analyseur.add_argument("--parties", default="debit,flotte,latence,charge")
+    analyseur.add_argument("--parties", default=analyseur_parties_par_defaut())
     arguments = analyseur.parse_args()
     programmes = Programmes(arguments.construction)
     racine = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -739,12 +739,21 @@ def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, l
                 f"| {r['rss_avant'] / 2**20:.1f} | {r['rss_pendant'] / 2**20:.1f} | {r['rss_apres'] / 2**20:.1f} |")
         lignes.append("")
 
-    fusionner(arguments.sortie, "\n".join(lignes))
+    toutes = set(analyseur_parties_par_defaut().split(","))
+    partiel = not toutes.issubset(set(arguments.parties.split(",")))
+    provenance = (f"_Measured alone on {horodatage.strftime('%Y-%m-%d %H:%M')} UTC, collecteur `{infos['version']}`; "
+                  f"other busy processes at start: {', '.join(lourds_avant) or 'none'}._")
+    fusionner(arguments.sortie, "\n".join(lignes), provenance if partiel else None)
 
 
-def fusionner(chemin, texte):
+def analyseur_parties_par_defaut():
+    return "debit,flotte,latence,charge"
+
+
+def fusionner(chemin, texte, provenance):
     """Writes the sections just measured; a section of the file that this run did not measure (another
-    program's, or a part left out with --parties) stays as it was."""
+    program's, or a part left out with --parties) stays as it was. A partial run keeps the file's header
+    and says when each of its sections was measured."""
     def sections(contenu):
         resultat = {}
         ordre = []
@@ -763,6 +772,11 @@ def fusionner(chemin, texte):
             ancien_ordre, anciennes = sections(fichier.read())
     except FileNotFoundError:
         ancien_ordre, anciennes = [], {}
+    if provenance and "" in anciennes:
+        nouvelles[""] = anciennes[""]
+        for titre in nouvel_ordre:
+            if titre:
+                nouvelles[titre][2:2] = [provenance, ""]
     ordre = list(nouvel_ordre)
     for titre in ancien_ordre:
         if titre not in nouvelles:

@@ -92,7 +92,7 @@ AfficheurSocket::~AfficheurSocket()
 int AfficheurSocket::clientsPermis(int demandes, qint64 limiteDescripteurs)
 {
     const qint64 place = (limiteDescripteurs - descripteursReserves) / descripteursParClient;
-    return int(qBound<qint64>(0, place, qMax(0, demandes)));
+    return int(qBound(qint64(0), place, qint64(qMax(0, demandes))));
 }
 
 void AfficheurSocket::receptionDonnees(QString donnees)
