@@ -4,7 +4,22 @@
 #include "JournalEtats.h"
 
 #include <QHostInfo>
-#include <QUdpSocket>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+QString texteErreur(int numero)
+{
+    return QString::fromLocal8Bit(std::strerror(numero));
+}
+
+} // namespace
 
 EmetteurRapports::EmetteurRapports(const QVector<AdresseCollecteur> &collecteurs, JournalEtats &journal, QObject *parent)
     : QObject(parent)
@@ -16,21 +31,52 @@ EmetteurRapports::EmetteurRapports(const QVector<AdresseCollecteur> &collecteurs
         cible->texte = (adresse.hote.contains(QLatin1Char(':')) ? QLatin1Char('[') + adresse.hote + QLatin1Char(']')
                                                                : adresse.hote)
                        + QLatin1Char(':') + QString::number(adresse.port);
-        cible->socket = std::make_unique<QUdpSocket>();
-        Cible *pointeur = cible.get();
-        // Linux reports a refusal on the socket after the datagram that
-        // caused it; Qt sees it either on the next send or when it reads.
-        connect(cible->socket.get(), &QAbstractSocket::errorOccurred, this, [pointeur](QAbstractSocket::SocketError erreur) {
-            if (erreur == QAbstractSocket::ConnectionRefusedError)
-                pointeur->refus = true;
-        });
-        if (!cible->ip.setAddress(adresse.hote))
+        QHostAddress ip;
+        if (ip.setAddress(adresse.hote))
+            ouvrir(*cible, ip);
+        else
             rechercher(*cible);
         m_cibles.push_back(std::move(cible));
     }
 }
 
-EmetteurRapports::~EmetteurRapports() = default;
+EmetteurRapports::~EmetteurRapports()
+{
+    for (auto &cible : m_cibles) {
+        if (cible->descripteur >= 0)
+            ::close(cible->descripteur);
+    }
+}
+
+void EmetteurRapports::ouvrir(Cible &cible, const QHostAddress &adresse)
+{
+    sockaddr_storage destination = {};
+    socklen_t taille = 0;
+    if (adresse.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto *v4 = reinterpret_cast<sockaddr_in *>(&destination);
+        v4->sin_family = AF_INET;
+        v4->sin_port = htons(cible.adresse.port);
+        v4->sin_addr.s_addr = htonl(adresse.toIPv4Address());
+        taille = sizeof(sockaddr_in);
+    } else {
+        auto *v6 = reinterpret_cast<sockaddr_in6 *>(&destination);
+        v6->sin6_family = AF_INET6;
+        v6->sin6_port = htons(cible.adresse.port);
+        const Q_IPV6ADDR octets = adresse.toIPv6Address();
+        std::memcpy(&v6->sin6_addr, octets.c, sizeof octets.c);
+        v6->sin6_scope_id = adresse.scopeId().toUInt();
+        taille = sizeof(sockaddr_in6);
+    }
+    const int descripteur = ::socket(destination.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (descripteur < 0 || ::connect(descripteur, reinterpret_cast<sockaddr *>(&destination), taille) != 0) {
+        m_journal.panne(QStringLiteral("collecteur ") + cible.texte,
+                        QStringLiteral("Envoi au collecteur %1 impossible : %2").arg(cible.texte, texteErreur(errno)));
+        if (descripteur >= 0)
+            ::close(descripteur);
+        return;
+    }
+    cible.descripteur = descripteur;
+}
 
 void EmetteurRapports::rechercher(Cible &cible)
 {
@@ -52,24 +98,25 @@ void EmetteurRapports::rechercher(Cible &cible)
                                         .arg(pointeur->texte, info.errorString()));
             return;
         }
-        pointeur->ip = trouvee;
+        ouvrir(*pointeur, trouvee);
         m_journal.retour(partie, QStringLiteral("Collecteur %1 trouvé : %2.").arg(pointeur->texte, trouvee.toString()));
     });
 }
 
 QString EmetteurRapports::envoyerA(Cible &cible, const QByteArray &datagramme)
 {
-    QUdpSocket &socket = *cible.socket;
-    if (socket.writeDatagram(datagramme, cible.ip, cible.adresse.port) == datagramme.size())
+    const auto envoyer = [&cible, &datagramme] {
+        return ::send(cible.descripteur, datagramme.constData(), size_t(datagramme.size()), MSG_DONTWAIT)
+               == ssize_t(datagramme.size());
+    };
+    if (envoyer())
         return QString();
-    if (socket.error() == QAbstractSocket::ConnectionRefusedError) {
-        // That error belonged to an earlier datagram and was cleared by
-        // being reported: this one still deserves its chance.
-        cible.refus = true;
-        if (socket.writeDatagram(datagramme, cible.ip, cible.adresse.port) == datagramme.size())
-            return QString();
-    }
-    return socket.errorString();
+    const int erreur = errno;
+    // A refusal belongs to the datagram before, and is cleared by being
+    // reported: this one still gets its chance.
+    if (erreur == ECONNREFUSED && envoyer())
+        return texteErreur(erreur);
+    return texteErreur(errno);
 }
 
 void EmetteurRapports::envoyer(const QVector<QByteArray> &rapports)
@@ -80,7 +127,7 @@ void EmetteurRapports::envoyer(const QVector<QByteArray> &rapports)
         m_tampon.append(rapport);
         for (size_t i = 0; i < m_cibles.size(); ++i) {
             Cible &cible = *m_cibles[i];
-            if (cible.ip.isNull()) {
+            if (cible.descripteur < 0) {
                 rechercher(cible);
                 continue;
             }
@@ -90,17 +137,13 @@ void EmetteurRapports::envoyer(const QVector<QByteArray> &rapports)
         }
     }
     for (size_t i = 0; i < m_cibles.size(); ++i) {
-        Cible &cible = *m_cibles[i];
-        if (cible.ip.isNull())
+        const Cible &cible = *m_cibles[i];
+        if (cible.descripteur < 0)
             continue;
-        QString erreur = erreurs.at(int(i));
-        if (erreur.isEmpty() && cible.refus)
-            erreur = cible.socket->errorString();
-        cible.refus = false;
         const QString partie = QStringLiteral("collecteur ") + cible.texte;
-        if (erreur.isEmpty())
+        if (erreurs.at(int(i)).isEmpty())
             m_journal.retour(partie, QStringLiteral("Envoi au collecteur %1 rétabli.").arg(cible.texte));
         else
-            m_journal.panne(partie, QStringLiteral("Envoi au collecteur %1 impossible : %2").arg(cible.texte, erreur));
+            m_journal.panne(partie, QStringLiteral("Envoi au collecteur %1 impossible : %2").arg(cible.texte, erreurs.at(int(i))));
     }
 }

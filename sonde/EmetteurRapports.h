@@ -12,13 +12,14 @@
 #include <vector>
 
 class JournalEtats;
-class QUdpSocket;
 
 // Numbers each report from 0 and sends it, as one datagram, to every
 // collector. Host names are looked up in the background and again at each
-// report while they are not found; a collector that refuses (an ICMP error
-// reported on a later send) or cannot be reached is said once on the console,
-// and once again when it receives again.
+// report while they are not found; a collector that refuses or cannot be
+// reached is said once on the console, and once again when it receives again.
+// Each collector has its own connected UDP socket: Linux reports the ICMP
+// refusal of a datagram only to a connected socket, on its next send, and Qt
+// turns that errno into a generic error, so the socket is the system's own.
 class EmetteurRapports : public QObject
 {
     Q_OBJECT
@@ -35,14 +36,14 @@ private:
     {
         AdresseCollecteur adresse;
         QString texte;
-        QHostAddress ip;
         bool enRecherche = false;
-        bool refus = false;
-        std::unique_ptr<QUdpSocket> socket;
+        int descripteur = -1;
     };
 
     void rechercher(Cible &cible);
-    // The socket's error when the datagram could not be sent; empty when it was.
+    void ouvrir(Cible &cible, const QHostAddress &adresse);
+    // The reason the datagram, or the one before it, did not reach the
+    // collector; empty when both did.
     QString envoyerA(Cible &cible, const QByteArray &datagramme);
 
     JournalEtats &m_journal;
