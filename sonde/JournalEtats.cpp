@@ -17,8 +17,10 @@ void JournalEtats::panne(const QString &partie, const QString &ligneDefaut)
     ecrire(ligneDefaut);
 }
 
-void JournalEtats::retour(const QString &partie, const QString &ligneRetour)
+bool JournalEtats::retour(const QString &partie, const QString &ligneRetour)
 {
-    if (m_pannes.remove(partie) > 0)
-        ecrire(ligneRetour);
+    if (m_pannes.remove(partie) == 0)
+        return false;
+    ecrire(ligneRetour);
+    return true;
 }

@@ -18,8 +18,9 @@ public:
 
     // Writes `ligneDefaut` when `partie` goes from working (its state at
     // first) to failing, `ligneRetour` when it works again; nothing otherwise.
+    // retour() tells whether it wrote.
     void panne(const QString &partie, const QString &ligneDefaut);
-    void retour(const QString &partie, const QString &ligneRetour);
+    bool retour(const QString &partie, const QString &ligneRetour);
     bool enPanne(const QString &partie) const { return m_pannes.contains(partie); }
 
 private:

@@ -41,13 +41,17 @@ std::optional<QVector<MesuresVm>> Sonde::lireVms()
                                  uri, m_libvirt->erreur()));
         return std::nullopt;
     }
+    // The first connection is said once, whether or not attempts failed before.
     if (!m_libvirtDejaConnecte) {
         m_libvirtDejaConnecte = true;
-        m_journal.ecrire(QStringLiteral("Connexion à libvirt établie (%1) : %2 domaine(s).")
-                             .arg(uri)
-                             .arg(echantillon.domaines.size()));
+        const QString ligne = QStringLiteral("Connexion à libvirt établie (%1) : %2 domaine(s).")
+                                  .arg(uri)
+                                  .arg(echantillon.domaines.size());
+        if (!m_journal.retour(QStringLiteral("libvirt"), ligne))
+            m_journal.ecrire(ligne);
+    } else {
+        m_journal.retour(QStringLiteral("libvirt"), QStringLiteral("Connexion à libvirt rétablie (%1).").arg(uri));
     }
-    m_journal.retour(QStringLiteral("libvirt"), QStringLiteral("Connexion à libvirt rétablie (%1).").arg(uri));
 
     // A domain's rates come from its own previous reading, however long ago
     // it was (libvirt may have been away meanwhile).
