@@ -685,6 +685,16 @@ def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, l
                 f"| {int(sum(r['echantillons'] for r in resultats))} of {int(sum(r['attendus'] for r in resultats))} |")
         lignes.append("")
 
+    # The agent's section comes from bench/sonde.sh: kept as it is.
+    try:
+        with open(arguments.sortie) as fichier:
+            ancien = fichier.read()
+        agent = ancien.find("\n## Hypervisor agent (collecteur-sonde)")
+        if agent >= 0:
+            suite = ancien.find("\n## ", agent + 1)
+            lignes.append(ancien[agent + 1:suite + 1 if suite >= 0 else len(ancien)].rstrip("\n") + "\n")
+    except FileNotFoundError:
+        pass
     with open(arguments.sortie, "w") as fichier:
         fichier.write("\n".join(lignes))
 
