@@ -1,8 +1,6 @@
-#include <QDateTime>
-#include <QDeadlineTimer>
-#include <QDir>
+#include "ProcessusCollecteur.h"
+
 #include <QFileInfo>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -22,136 +20,11 @@
 
 namespace {
 
-// The real collecteur binary, run in a temporary directory, its console
-// gathered line by line.
-class Collecteur
-{
-public:
-    // `lanceur`: a command the collector is started through (prlimit,
-    // setpriv), with its own arguments.
-    explicit Collecteur(const QStringList &arguments,
-                        const QProcessEnvironment &environnement = QProcessEnvironment::systemEnvironment(),
-                        const QStringList &lanceur = QStringList(), const QString &dossier = QString())
-        : m_dossier(dossier)
-    {
-        QVERIFY(QFileInfo(m_dossier.dossier()).isDir());
-        m_processus.setProcessEnvironment(environnement);
-        m_processus.setWorkingDirectory(m_dossier.dossier());
-        m_processus.setProgram(lanceur.isEmpty() ? QStringLiteral(COLLECTEUR_BINAIRE) : lanceur.first());
-        m_processus.setArguments(lanceur.isEmpty() ? arguments
-                                                   : lanceur.mid(1) + QStringList{QStringLiteral(COLLECTEUR_BINAIRE)} + arguments);
-        m_processus.setProcessChannelMode(QProcess::SeparateChannels);
-        m_processus.start();
-        QVERIFY2(m_processus.waitForStarted(10000), qPrintable(m_processus.errorString()));
-    }
-    ~Collecteur()
-    {
-        if (m_processus.state() != QProcess::NotRunning) {
-            m_processus.kill();
-            m_processus.waitForFinished(10000);
-        }
-    }
-
-    // The console lines so far, without their line ends.
-    QStringList lignes()
-    {
-        m_console += QString::fromUtf8(m_processus.readAllStandardError());
-        QStringList resultat = m_console.split(QLatin1Char('\n'));
-        resultat.removeLast();
-        return resultat;
-    }
-    bool attendreLigne(const QString &ligne, int delai = 10000)
-    {
-        QDeadlineTimer limite(delai);
-        while (!lignes().contains(ligne)) {
-            if (limite.hasExpired() || m_processus.state() == QProcess::NotRunning)
-                return lignes().contains(ligne);
-            m_processus.waitForReadyRead(100);
-        }
-        return true;
-    }
-    bool attendreDemarrage(quint16 port)
-    {
-        return attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port));
-    }
-    QString console() { return lignes().join(QLatin1Char('\n')); }
-    QProcess &processus() { return m_processus; }
-    QString dossier() const { return m_dossier.dossier(); }
-    bool arreter(int signal = SIGTERM)
-    {
-        return ::kill(pid_t(m_processus.processId()), signal) == 0 && m_processus.waitForFinished(60000)
-               && m_processus.exitStatus() == QProcess::NormalExit && m_processus.exitCode() == 0;
-    }
-
-private:
-    // A temporary directory of its own, or one the test keeps across runs.
-    class Dossier
-    {
-    public:
-        explicit Dossier(const QString &chemin) : m_chemin(chemin) {}
-        QString dossier() const { return m_chemin.isEmpty() ? m_temporaire.path() : m_chemin; }
-
-    private:
-        QString m_chemin;
-        QTemporaryDir m_temporaire;
-    };
-    Dossier m_dossier;
-    QProcess m_processus;
-    QString m_console;
-};
-
 QByteArray datagramme(quint32 sequence, const QByteArray &texte)
 {
     QByteArray octets;
     octets.append(char(sequence >> 24)).append(char(sequence >> 16)).append(char(sequence >> 8)).append(char(sequence));
     return octets + texte;
-}
-
-// The hypervisor names stored in a backup file, or nothing while the file
-// is still being written (locked, or its tables not there yet).
-QStringList hyperviseursSauvegardes(const QString &fichier)
-{
-    QStringList noms;
-    {
-        QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("lecture"));
-        base.setDatabaseName(fichier);
-        base.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (base.open()) {
-            QSqlQuery requete(base);
-            if (requete.exec(QStringLiteral("SELECT h.name || '/' || group_concat(v.name) FROM InfosHyperviseurs h "
-                                            "JOIN InfosVMs v ON v.idinfos = h.id GROUP BY h.id ORDER BY h.id"))) {
-                while (requete.next())
-                    noms << requete.value(0).toString();
-            }
-        }
-        base.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("lecture"));
-    return noms;
-}
-
-// The backup files of a directory, oldest first, with their time stamps.
-QList<QPair<QString, QDateTime>> sauvegardes(const QString &dossier)
-{
-    static const QRegularExpression nom(QStringLiteral("^collecteur(\\d\\d-\\d\\d-\\d{4}_\\d\\d-\\d\\d-\\d\\d)\\.db$"));
-    QList<QPair<QString, QDateTime>> resultat;
-    for (const QString &fichier : QDir(dossier).entryList(QDir::Files)) {
-        const QRegularExpressionMatch correspondance = nom.match(fichier);
-        if (correspondance.hasMatch())
-            resultat << qMakePair(QDir(dossier).filePath(fichier),
-                                  QDateTime::fromString(correspondance.captured(1), QStringLiteral("dd-MM-yyyy_hh-mm-ss")));
-    }
-    std::sort(resultat.begin(), resultat.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
-    return resultat;
-}
-
-QString sauvegardeContenant(const QString &dossier, const QString &hyperviseur)
-{
-    for (const auto &sauvegarde : sauvegardes(dossier)) {
-        if (hyperviseursSauvegardes(sauvegarde.first).contains(hyperviseur))
-            return sauvegarde.first;
-    }
-    return QString();
 }
 
 // A display client on the collector's fixed display port, decoding frames.
@@ -249,13 +122,6 @@ int lignesSaines(const QString &fichier)
 int descripteursOuverts(qint64 pid)
 {
     return int(QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot).size());
-}
-
-quint16 portUdpLibre()
-{
-    QUdpSocket sonde;
-    sonde.bind(QHostAddress::AnyIPv4, 0);
-    return sonde.localPort();
 }
 
 } // namespace
