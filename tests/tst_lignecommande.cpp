@@ -11,6 +11,8 @@ private slots:
     void portUdp();
     void clientsMax_data();
     void clientsMax();
+    void journal_data();
+    void journal();
 };
 
 void TestLigneCommande::portUdp_data()
@@ -63,6 +65,24 @@ void TestLigneCommande::clientsMax()
     QFETCH(QStringList, arguments);
     QFETCH(int, clients);
     QCOMPARE(LigneCommande::clientsMax(arguments, 256), clients);
+}
+
+void TestLigneCommande::journal_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("journal");
+
+    const QString programme = QStringLiteral("/usr/bin/collecteur");
+    QTest::newRow("par defaut") << QStringList{programme} << 1;
+    QTest::newRow("aucun") << QStringList{programme, QStringLiteral("--journal=aucun")} << 0;
+    QTest::newRow("valeur inconnue") << QStringList{programme, QStringLiteral("--journal=oui")} << -1;
+}
+
+void TestLigneCommande::journal()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, journal);
+    QCOMPARE(LigneCommande::journal(arguments), journal);
 }
 
 QTEST_GUILESS_MAIN(TestLigneCommande)

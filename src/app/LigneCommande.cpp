@@ -13,6 +13,17 @@ quint16 LigneCommande::portUdp(const QStringList &arguments)
     return correspondance.captured(1).toUShort(nullptr, 10);
 }
 
+int LigneCommande::journal(const QStringList &arguments)
+{
+    const QString option = QStringLiteral("--journal=");
+    int resultat = 1;
+    for (const QString &argument : arguments) {
+        if (argument.startsWith(option))
+            resultat = argument.mid(option.size()) == QLatin1String("aucun") ? 0 : -1;
+    }
+    return resultat;
+}
+
 int LigneCommande::clientsMax(const QStringList &arguments, int parDefaut)
 {
     const QString option = QStringLiteral("--clients-max=");

@@ -17,6 +17,10 @@ public:
     // `parDefaut` without the option, -1 when its value is not a whole
     // number from 1 to 65535.
     static int clientsMax(const QStringList &arguments, int parDefaut);
+
+    // "--journal=aucun" turns the journal off: 0; without the option: 1;
+    // any other value: -1.
+    static int journal(const QStringList &arguments);
 };
 
 #endif

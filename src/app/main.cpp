@@ -41,6 +41,11 @@ int main(int argc, char *argv[])
         Console::ecrire(QStringLiteral("Valeur invalide pour --clients-max (un nombre de 1 à 65535 est attendu)."));
         return 2;
     }
+    const int journal = LigneCommande::journal(arguments);
+    if (journal < 0) {
+        Console::ecrire(QStringLiteral("Valeur invalide pour --journal (seule la valeur aucun est reconnue)."));
+        return 2;
+    }
     const quint16 port = LigneCommande::portUdp(arguments);
     Console::ecrire(QStringLiteral("Ecoute sur le port %1").arg(port));
 
@@ -56,6 +61,9 @@ int main(int argc, char *argv[])
     // clients are served their last frames, then the store writes its last backup.
     std::unique_ptr<AfficheurSocket> affichage(new AfficheurSocket(portAffichage, nullptr, clientsMax));
     std::unique_ptr<GestionBDD> stockage(new GestionBDD(nullptr));
+    // Before any report arrives: what a crash left is stored first.
+    if (journal)
+        stockage->activerJournal(QStringLiteral("."));
 
     std::unique_ptr<QThread> threadReception(new QThread(nullptr));
     recepteur->moveToThread(threadReception.get());

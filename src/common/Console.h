@@ -10,9 +10,31 @@
 // from forging console lines.
 namespace Console {
 
+inline bool &muet()
+{
+    static thread_local bool etat = false;
+    return etat;
+}
+
+// Silences this thread's console lines while it lives: reports read back
+// from the journal printed their lines when they first arrived.
+class Silence
+{
+public:
+    Silence() : m_avant(muet()) { muet() = true; }
+    ~Silence() { muet() = m_avant; }
+    Silence(const Silence &) = delete;
+    Silence &operator=(const Silence &) = delete;
+
+private:
+    bool m_avant;
+};
+
 template <typename... Items>
 void ecrire(const Items &...items)
 {
+    if (muet())
+        return;
     QDebug flux = qDebug();
     flux.nospace();
     ((flux << items << ' '), ...);

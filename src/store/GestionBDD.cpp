@@ -2,6 +2,7 @@
 
 #include "ClesJson.h"
 #include "Console.h"
+#include "JournalRapports.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -73,7 +74,7 @@ QString nomFichierSauvegarde()
     QDateTime instant = QDateTime::currentDateTime();
     forever {
         const QString nom = nomConnexion() + instant.toString(QStringLiteral("dd-MM-yyyy_hh-mm-ss")) + QStringLiteral(".db");
-        if (nomLibre(nom) && nomLibre(nom + suffixeEnCours()))
+        if (nomLibre(nom) && nomLibre(nom + suffixeEnCours()) && !JournalRapports::segmentsAssignes(QStringLiteral("."), nom))
             return nom;
         instant = instant.addSecs(1);
     }
@@ -182,6 +183,9 @@ void GestionBDD::mettreDeCoteSauvegardesInterrompues()
     for (const QString &reste : restes) {
         QString aCote = reste;
         aCote.chop(suffixeEnCours().size());
+        // The journal holds its rows and removes it when it reads them back.
+        if (JournalRapports::segmentsAssignes(QStringLiteral("."), aCote))
+            continue;
         aCote += suffixeInterrompue();
         // Its rows may be all there (a crash after the copy) or not: it is
         // kept for the operator, under a name no reader takes for a backup.
@@ -299,7 +303,34 @@ bool GestionBDD::verifierRequete(const QSqlQuery &requete, const QString &texteA
     return true;
 }
 
+void GestionBDD::activerJournal(const QString &dossier)
+{
+    if (m_journal)
+        return;
+    m_journal = new JournalRapports(dossier, this);
+    const JournalRapports::Recuperation recuperation = m_journal->recuperer();
+    if (recuperation.trouve) {
+        {
+            const Console::Silence silence;
+            for (const QString &rapport : recuperation.rapports)
+                stocker(rapport);
+        }
+        Console::ecrire(tr("Journal relu après un arrêt brutal : %1 rapport(s) récupéré(s), %2 octet(s) "
+                           "d'un dernier enregistrement incomplet ignoré(s).")
+                            .arg(recuperation.rapports.size())
+                            .arg(recuperation.octetsIgnores));
+    }
+    m_journal->demarrer();
+}
+
 void GestionBDD::ajouterDonnees(const QString &donnees)
+{
+    if (m_journal)
+        m_journal->ajouter(donnees);
+    stocker(donnees);
+}
+
+void GestionBDD::stocker(const QString &donnees)
 {
     QJsonParseError erreur;
     const auto lire = [&erreur](const QByteArray &octets) {
@@ -472,6 +503,8 @@ void GestionBDD::sauvegarderBDD()
     ouvrir();
     const QString fichier = nomFichierSauvegarde();
     const QString enCours = fichier + suffixeEnCours();
+    if (m_journal)
+        m_journal->assigner(fichier);
     QStringList tables;
     {
         QSqlDatabase sauvegarde = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomConnexionSauvegarde());
@@ -561,8 +594,8 @@ void GestionBDD::sauvegarderBDD()
     // and without the rows it would only mislead.
     if (!copiee)
         QFile::remove(enCours);
-    else
-        nommerSauvegarde(enCours, fichier);
+    else if (nommerSauvegarde(enCours, fichier) && m_journal)
+        m_journal->sauvegardeTerminee(fichier);
 
     QSqlDatabase::removeDatabase(nomConnexionSauvegarde());
     if (copiee)
@@ -570,7 +603,7 @@ void GestionBDD::sauvegarderBDD()
     m_minuteurSauvegarde->start();
 }
 
-void GestionBDD::nommerSauvegarde(const QString &enCours, const QString &fichier)
+bool GestionBDD::nommerSauvegarde(const QString &enCours, const QString &fichier)
 {
     // The data reach the disk before the name does, and the name before the
     // backup counts as done: a crash at any point leaves either no backup
@@ -581,10 +614,11 @@ void GestionBDD::nommerSauvegarde(const QString &enCours, const QString &fichier
     if (::rename(QFile::encodeName(enCours).constData(), QFile::encodeName(fichier).constData()) != 0) {
         Console::ecrire(tr("La sauvegarde est restée sous le nom %1 : renommage en %2 impossible : %3")
                             .arg(enCours, fichier, QString::fromLocal8Bit(std::strerror(errno))));
-        return;
+        return false;
     }
     const QString dossier = QFileInfo(fichier).absolutePath();
     synchroniser(dossier, O_DIRECTORY);
+    return true;
 }
 
 void GestionBDD::rendreMemoire()

@@ -12,6 +12,7 @@
 #include <QVariant>
 #include <QVector>
 
+class JournalRapports;
 class QTimer;
 
 // The measurement store: keeps every report as rows of an in-memory SQLite
@@ -28,6 +29,10 @@ public:
     explicit GestionBDD(QObject *parent = nullptr);
     ~GestionBDD() override;
 
+    // Keeps every report in a journal in `dossier` until a backup holds it,
+    // after reading back what a run that did not stop cleanly left there.
+    void activerJournal(const QString &dossier);
+
 public slots:
     void ajouterDonnees(const QString &donnees);
 
@@ -37,7 +42,8 @@ private slots:
 private:
     void creerTables();
     void mettreDeCoteSauvegardesInterrompues();
-    void nommerSauvegarde(const QString &enCours, const QString &fichier);
+    bool nommerSauvegarde(const QString &enCours, const QString &fichier);
+    void stocker(const QString &donnees);
     void rendreMemoire();
     bool verifierRequete(const QSqlQuery &requete);
     bool verifierRequete(const QSqlQuery &requete, const QString &texteAffiche);
@@ -65,6 +71,7 @@ private:
     QSqlDatabase bdd;
     int m_lignesRefusees = 0;
     QTimer *m_minuteurSauvegarde;
+    JournalRapports *m_journal = nullptr;
     // Statements prepared once and reused for every report, by text; the
     // column sets a report can choose keep this small.
     QHash<QString, QSqlQuery> m_requetes;

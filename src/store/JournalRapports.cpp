@@ -1,0 +1,259 @@
+#include "JournalRapports.h"
+
+#include "Console.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTimer>
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray &entete()
+{
+    static const QByteArray octets("CJRNL001");
+    return octets;
+}
+constexpr int tailleEnregistrement = 6;
+// Past this much waiting in memory, it is written at once.
+constexpr int tamponMax = 1024 * 1024;
+
+const QRegularExpression &motifLibre()
+{
+    static const QRegularExpression motif(QStringLiteral("^collecteur-(\\d+)\\.journal$"));
+    return motif;
+}
+
+const QRegularExpression &motifAssigne()
+{
+    static const QRegularExpression motif(
+        QStringLiteral("^(collecteur\\d\\d-\\d\\d-\\d{4}_\\d\\d-\\d\\d-\\d\\d\\.db)\\.journal-(\\d+)$"));
+    return motif;
+}
+
+struct Segment
+{
+    int numero;
+    QString nom;
+    QString sauvegarde;
+};
+
+QList<Segment> segments(const QString &dossier)
+{
+    QList<Segment> resultat;
+    const QStringList noms = QDir(dossier).entryList({QStringLiteral("collecteur*.journal*")}, QDir::Files | QDir::System);
+    for (const QString &nom : noms) {
+        const QRegularExpressionMatch libre = motifLibre().match(nom);
+        if (libre.hasMatch()) {
+            resultat.append({libre.captured(1).toInt(), nom, QString()});
+            continue;
+        }
+        const QRegularExpressionMatch assigne = motifAssigne().match(nom);
+        if (assigne.hasMatch())
+            resultat.append({assigne.captured(2).toInt(), nom, assigne.captured(1)});
+    }
+    std::sort(resultat.begin(), resultat.end(), [](const Segment &a, const Segment &b) { return a.numero < b.numero; });
+    return resultat;
+}
+
+QString texteErreur(int erreur)
+{
+    return QString::fromLocal8Bit(std::strerror(erreur));
+}
+
+} // namespace
+
+JournalRapports::JournalRapports(const QString &dossier, QObject *parent)
+    : QObject(parent)
+    , m_dossier(dossier)
+    , m_minuteur(new QTimer(this))
+{
+    m_minuteur->setInterval(delaiSynchronisationMs);
+    connect(m_minuteur, &QTimer::timeout, this, &JournalRapports::synchroniser);
+}
+
+JournalRapports::~JournalRapports()
+{
+    if (!actif())
+        return;
+    synchroniser();
+    if (!actif())
+        return;
+    ::close(m_descripteur);
+    m_descripteur = -1;
+    // After a clean stop the last backup took everything: a segment begun
+    // after it holds nothing and would only look like a crash's leftover.
+    if (m_enregistrements == 0)
+        QFile::remove(chemin(m_segment));
+}
+
+QString JournalRapports::chemin(const QString &nom) const
+{
+    return QDir(m_dossier).filePath(nom);
+}
+
+bool JournalRapports::segmentsAssignes(const QString &dossier, const QString &sauvegarde)
+{
+    return !QDir(dossier).entryList({sauvegarde + QStringLiteral(".journal-*")}, QDir::Files | QDir::System).isEmpty();
+}
+
+int JournalRapports::prochainNumero() const
+{
+    int numero = 0;
+    for (const Segment &segment : segments(m_dossier))
+        numero = qMax(numero, segment.numero);
+    return qMax(numero, m_numero) + 1;
+}
+
+JournalRapports::Recuperation JournalRapports::recuperer()
+{
+    Recuperation recuperation;
+    for (const Segment &segment : segments(m_dossier)) {
+        recuperation.trouve = true;
+        if (!segment.sauvegarde.isEmpty()) {
+            if (QFileInfo::exists(chemin(segment.sauvegarde))) {
+                QFile::remove(chemin(segment.nom));
+                continue;
+            }
+            // Its rows are all in this segment and its siblings.
+            QFile::remove(chemin(segment.sauvegarde + QStringLiteral(".en-cours")));
+        }
+
+        QFile fichier(chemin(segment.nom));
+        if (!fichier.open(QIODevice::ReadOnly)) {
+            Console::ecrire(QStringLiteral("Journal %1 illisible : %2").arg(segment.nom, fichier.errorString()));
+            continue;
+        }
+        const QByteArray octets = fichier.readAll();
+        qint64 position = 0;
+        if (octets.startsWith(entete())) {
+            position = entete().size();
+            while (position + tailleEnregistrement <= octets.size()) {
+                const char *debut = octets.constData() + position;
+                const quint32 longueur = qFromBigEndian<quint32>(debut);
+                const quint16 somme = qFromBigEndian<quint16>(debut + 4);
+                if (qint64(longueur) > octets.size() - position - tailleEnregistrement
+                    || qChecksum(debut + tailleEnregistrement, longueur) != somme)
+                    break;
+                recuperation.rapports.append(QString::fromLatin1(debut + tailleEnregistrement, int(longueur)));
+                position += tailleEnregistrement + qint64(longueur);
+            }
+        }
+        recuperation.octetsIgnores += octets.size() - position;
+    }
+    return recuperation;
+}
+
+bool JournalRapports::demarrer()
+{
+    m_numero = prochainNumero();
+    m_segment = QStringLiteral("collecteur-%1.journal").arg(m_numero);
+    m_descripteur = ::open(QFile::encodeName(chemin(m_segment)).constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0640);
+    if (m_descripteur < 0) {
+        abandonner(QStringLiteral("créer"), errno);
+        return false;
+    }
+    m_enregistrements = 0;
+    m_tampon = entete();
+    m_aSynchroniser = true;
+    m_minuteur->start();
+    return true;
+}
+
+void JournalRapports::ajouter(const QString &rapport)
+{
+    if (!actif())
+        return;
+    const QByteArray octets = rapport.toLatin1();
+    char enregistrement[tailleEnregistrement];
+    qToBigEndian<quint32>(quint32(octets.size()), enregistrement);
+    qToBigEndian<quint16>(qChecksum(octets.constData(), uint(octets.size())), enregistrement + 4);
+    m_tampon.append(enregistrement, tailleEnregistrement).append(octets);
+    ++m_enregistrements;
+    if (m_tampon.size() >= tamponMax)
+        ecrire();
+}
+
+bool JournalRapports::ecrire()
+{
+    qint64 ecrits = 0;
+    while (ecrits < m_tampon.size()) {
+        const ssize_t n = ::write(m_descripteur, m_tampon.constData() + ecrits, size_t(m_tampon.size() - ecrits));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            abandonner(QStringLiteral("écrire"), n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        ecrits += n;
+    }
+    m_tampon.resize(0);
+    m_aSynchroniser = true;
+    return true;
+}
+
+void JournalRapports::synchroniser()
+{
+    if (!actif() || (!m_tampon.isEmpty() && !ecrire()))
+        return;
+    if (m_aSynchroniser) {
+        if (::fdatasync(m_descripteur) != 0) {
+            abandonner(QStringLiteral("synchroniser"), errno);
+            return;
+        }
+        m_aSynchroniser = false;
+    }
+}
+
+void JournalRapports::abandonner(const QString &action, int erreur)
+{
+    Console::ecrire(QStringLiteral("Journal %1 : impossible de %2 (%3). Le collecteur continue sans journal : "
+                                   "un arrêt brutal perdrait les rapports reçus depuis la dernière sauvegarde.")
+                        .arg(m_segment, action, texteErreur(erreur)));
+    if (m_descripteur >= 0)
+        ::close(m_descripteur);
+    m_descripteur = -1;
+    m_tampon.clear();
+    m_minuteur->stop();
+}
+
+void JournalRapports::assigner(const QString &sauvegarde)
+{
+    const bool etaitActif = actif();
+    if (etaitActif) {
+        synchroniser();
+        if (actif()) {
+            ::close(m_descripteur);
+            m_descripteur = -1;
+            m_minuteur->stop();
+        }
+    }
+    // Segments of earlier backups that failed hold rows this one takes too.
+    for (const Segment &segment : segments(m_dossier)) {
+        if (!segment.sauvegarde.isEmpty() && QFileInfo::exists(chemin(segment.sauvegarde)))
+            continue;
+        const QString nom = sauvegarde + QStringLiteral(".journal-%1").arg(segment.numero);
+        if (::rename(QFile::encodeName(chemin(segment.nom)).constData(), QFile::encodeName(chemin(nom)).constData()) != 0)
+            Console::ecrire(QStringLiteral("Journal %1 : impossible de le renommer en %2 (%3).")
+                                .arg(segment.nom, nom, texteErreur(errno)));
+    }
+    if (etaitActif)
+        demarrer();
+}
+
+void JournalRapports::sauvegardeTerminee(const QString &sauvegarde)
+{
+    const QStringList noms =
+        QDir(m_dossier).entryList({sauvegarde + QStringLiteral(".journal-*")}, QDir::Files | QDir::System);
+    for (const QString &nom : noms)
+        QFile::remove(chemin(nom));
+}
