@@ -400,16 +400,18 @@ void ServeurHttp::diffuser(const QByteArray &evenement, const QString &filtre)
         for (Page *page : qAsConst(m_pages)) {
             if (page->abandonnee || (!filtre.isEmpty() && page->filtre != filtre))
                 continue;
-            if (page->attente.size() - page->debut + evenement.size() > attentePageMaximum) {
+            // What was sent is dropped only once it is half the buffer, or
+            // when the limit comes near, so that the bound is on memory.
+            if (page->debut > 0
+                && (page->debut * 2 >= page->attente.size() || page->attente.size() + evenement.size() > m_attentePageMaximum)) {
+                page->attente.remove(0, page->debut);
+                page->debut = 0;
+            }
+            if (page->attente.size() + evenement.size() > m_attentePageMaximum) {
                 page->abandonnee = true;
                 page->attente = QByteArray();
-                page->debut = 0;
                 ++m_abandons;
             } else {
-                if (page->debut > 0 && page->debut * 2 >= page->attente.size()) {
-                    page->attente.remove(0, page->debut);
-                    page->debut = 0;
-                }
                 page->attente += evenement;
             }
             if (page->suspendue) {
@@ -440,4 +442,13 @@ quint64 ServeurHttp::pagesAbandonnees() const
 {
     QMutexLocker verrou(&m_mutex);
     return m_abandons;
+}
+
+qint64 ServeurHttp::octetsEnAttente() const
+{
+    QMutexLocker verrou(&m_mutex);
+    qint64 total = 0;
+    for (const Page *page : m_pages)
+        total += page->attente.size();
+    return total;
 }

@@ -58,7 +58,7 @@ public:
     static constexpr unsigned delaiInactivite = 60; // seconds
     // A page that lets this much wait unsent is dropped: it reconnects and
     // starts again from a snapshot, and a stalled one costs no more than this.
-    static constexpr int attentePageMaximum = 4 * 1024 * 1024;
+    static constexpr int attentePageParDefaut = 4 * 1024 * 1024;
     static const char *const politiqueContenu;
 
     explicit ServeurHttp(QObject *parent = nullptr);
@@ -76,6 +76,8 @@ public:
 
     int pages() const;
     quint64 pagesAbandonnees() const;
+    qint64 octetsEnAttente() const;
+    void fixerAttentePageMaximum(int octets) { m_attentePageMaximum = octets; }
 
 private:
     friend struct RappelsMhd;
@@ -110,6 +112,7 @@ private:
     QSet<Page *> m_pages;
     QSet<Demande *> m_enAttente;
     quint64 m_abandons = 0;
+    int m_attentePageMaximum = attentePageParDefaut;
 };
 
 #endif
