@@ -15,6 +15,13 @@ ClientCollecteur::ClientCollecteur(const QString &hote, quint16 port, QObject *p
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &ClientCollecteur::perdue);
 }
 
+ClientCollecteur::~ClientCollecteur()
+{
+    // The socket's own destruction would report a loss to a half-destroyed object.
+    m_socket.disconnect(this);
+    m_socket.abort();
+}
+
 QString ClientCollecteur::adresse() const
 {
     return m_hote.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(m_hote).arg(m_port)

@@ -20,6 +20,7 @@ public:
     static constexpr int delaiMaximum = 30000;
 
     ClientCollecteur(const QString &hote, quint16 port, QObject *parent = nullptr);
+    ~ClientCollecteur() override;
 
     void demarrer();
     bool estConnecte() const { return m_connecte; }
