@@ -83,7 +83,9 @@ class Page(threading.Thread):
     def run(self):
         s = socket.create_connection(("127.0.0.1", self.port))
         s.sendall(b"GET /api/flux HTTP/1.1\r\nHost: x\r\n\r\n")
-        tampon = b""
+        brut = b""
+        flux = b""
+        entetes = False
         while True:
             morceau = s.recv(1 << 20)
             if not morceau:
@@ -91,16 +93,26 @@ class Page(threading.Thread):
             arrivee = time.time() * 1000
             if self.mesure:
                 self.octets += len(morceau)
-            tampon += morceau
-            while b"\n\n" in tampon:
-                evenement, tampon = tampon.split(b"\n\n", 1)
-                if self.mesure and b"event: maj" in evenement:
-                    ligne = evenement.split(b"data: ", 1)[1].split(b"\r\n")[0]
-                    try:
-                        for hote in json.loads(ligne)["hotes"]:
-                            self.retards.append(arrivee - hote["recu"])
-                    except (ValueError, KeyError):
-                        pass
+            brut += morceau
+            if not entetes:
+                if b"\r\n\r\n" not in brut:
+                    continue
+                brut = brut.split(b"\r\n\r\n", 1)[1]
+                entetes = True
+            # The stream comes in HTTP chunks: size in hex, CRLF, bytes, CRLF.
+            while b"\r\n" in brut:
+                taille_texte, reste = brut.split(b"\r\n", 1)
+                taille = int(taille_texte, 16)
+                if len(reste) < taille + 2:
+                    break
+                flux += reste[:taille]
+                brut = reste[taille + 2:]
+            while b"\n\n" in flux:
+                evenement, flux = flux.split(b"\n\n", 1)
+                if self.mesure and evenement.startswith(b"event: maj"):
+                    donnees = evenement.split(b"data: ", 1)[1]
+                    for hote in json.loads(donnees)["hotes"]:
+                        self.retards.append(arrivee - hote["recu"])
 
 
 def cpu_et_memoire(pid):

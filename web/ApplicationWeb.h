@@ -27,7 +27,7 @@ class ApplicationWeb : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int periodePublication = 1000;
+    static constexpr int periodePublication = 200;
     // A comment line now and then, so that a page gone without a word is found out.
     static constexpr int periodeEntretien = 15000;
     // At most a week and a day of history per request.

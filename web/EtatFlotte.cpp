@@ -119,17 +119,24 @@ EtatFlotte::Publication EtatFlotte::publier(qint64 maintenant)
         return publication;
     // Summaries are already JSON text: they are joined, not parsed again.
     QByteArray hotes = "[";
-    for (const QString &nom : qAsConst(m_modifies)) {
-        const HoteFlotte &hote = m_hotes.value(nom);
+    for (auto it = m_modifies.begin(); it != m_modifies.end();) {
+        HoteFlotte &hote = m_hotes[*it];
+        if (maintenant - hote.publie < periodeHote) {
+            ++it;
+            continue;
+        }
+        hote.publie = maintenant;
         if (hotes.size() > 1)
             hotes += ',';
         hotes += resume(hote, maintenant);
-        publication.vms.insert(nom, vms(nom));
+        publication.vms.insert(*it, vms(*it));
+        it = m_modifies.erase(it);
     }
     hotes += ']';
+    if (hotes.size() == 2 && m_oublies.isEmpty())
+        return publication;
     publication.maj = "{\"maintenant\":" + QByteArray::number(maintenant) + ",\"hotes\":" + hotes
                       + ",\"oublies\":" + QJsonDocument(QJsonArray::fromStringList(m_oublies)).toJson(QJsonDocument::Compact) + '}';
-    m_modifies.clear();
     m_oublies.clear();
     return publication;
 }

@@ -26,6 +26,7 @@ struct HoteFlotte
     qint64 recu = 0;       // last reception, ms since the epoch
     qint64 intervalle = 0; // usual gap between its reports, ms; 0 until two arrived
     std::deque<PointFenetre> fenetre;
+    qint64 publie = 0; // last publication of its summary, ms since the epoch
 };
 
 // The fleet as the dashboard knows it: each hypervisor's latest report and a
@@ -35,7 +36,9 @@ class EtatFlotte
 {
 public:
     // What changed since the previous publication: one summary per changed
-    // hypervisor whatever its report rate, and each one's VM list apart.
+    // hypervisor not published in the last periodeHote, and each one's VM
+    // list apart. Called more often than periodeHote, so that a host that
+    // reports once a second is not held back up to a second.
     struct Publication
     {
         QByteArray maj;                  // JSON {maintenant, hotes[], oublies[]}, empty when nothing changed
@@ -44,6 +47,8 @@ public:
 
     // Until a host has sent twice, its agent's default interval is assumed.
     static constexpr qint64 intervalleParDefaut = 10000;
+    // At most one summary per host in this time, whatever its report rate.
+    static constexpr qint64 periodeHote = 1000;
     // Missing this many usual intervals makes a host silent.
     static constexpr int intervallesManques = 3;
 

@@ -121,14 +121,17 @@ QByteArray LecteurHistorique::lire(const QString &dossier, const QString &nom, q
     QMap<QPair<QString, QString>, QMap<qint64, Cumul<5>>> vms;
     int illisibles = 0;
 
+    // "+h.time" keeps SQLite from the time index, which a range of whole
+    // files makes it prefer: the name index reads one host's rows, the time
+    // index the whole fleet's.
     const QString texteHyperviseur =
         QStringLiteral("SELECT (CAST(h.time AS INTEGER) - :origine) / :pas AS b, COUNT(*), SUM(h.time)%1 "
-                       "FROM InfosHyperviseurs h WHERE h.name = :nom AND h.time BETWEEN :depuis AND :jusqua GROUP BY b")
+                       "FROM InfosHyperviseurs h WHERE h.name = :nom AND +h.time BETWEEN :depuis AND :jusqua GROUP BY b")
             .arg(sommes(QStringLiteral("h"), colonnesHyperviseur()));
     const QString texteVMs =
         QStringLiteral("SELECT v.name, v.uuid, (CAST(h.time AS INTEGER) - :origine) / :pas AS b, COUNT(*), SUM(h.time)%1 "
                        "FROM InfosHyperviseurs h JOIN InfosVMs v ON v.idinfos = h.id "
-                       "WHERE h.name = :nom AND h.time BETWEEN :depuis AND :jusqua GROUP BY v.name, v.uuid, b")
+                       "WHERE h.name = :nom AND +h.time BETWEEN :depuis AND :jusqua GROUP BY v.name, v.uuid, b")
             .arg(sommes(QStringLiteral("v"), colonnesVM()));
 
     for (const Fichier &fichier : choisis) {

@@ -214,8 +214,13 @@ void TestEtatFlotte::coalescence()
     QCOMPARE(cpu.value(QStringLiteral("lent")), 7.0);
     QCOMPARE(publication.vms.size(), 2);
     QCOMPARE(objet(publication.vms.value(QStringLiteral("rapide"))).value(QStringLiteral("vms")).toArray().size(), 1);
+    // A report just after a publication waits for its host's second to end.
+    flotte.ajouter(rapport(QStringLiteral("rapide"), 50), t0 + 1100);
+    QVERIFY(flotte.publier(t0 + 1200).maj.isEmpty());
+    QVERIFY(flotte.publier(t0 + 1999).maj.isEmpty());
+    QCOMPARE(objet(flotte.publier(t0 + 2000).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
     // Nothing new, nothing sent.
-    QVERIFY(flotte.publier(t0 + 2000).maj.isEmpty());
+    QVERIFY(flotte.publier(t0 + 3000).maj.isEmpty());
 }
 
 void TestEtatFlotte::oubli()
