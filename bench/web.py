@@ -1,0 +1,255 @@
+#!/usr/bin/python3
+"""Benchmark of collecteur-web (see bench/README.md, section collecteur-web).
+
+1. Live load: a stand-in collector relays one report per second for each of
+   1,000 hypervisors with 20 VMs; 10 pages hold the live stream open. Measures
+   collecteur-web's CPU (share of one core) and resident memory, the bytes per
+   second each page receives, and how far behind a page is (reception of a
+   summary by the page minus reception of the report by collecteur-web).
+2. One /metrics scrape with the 20,000 VM series of that fleet.
+3. A 24-hour history query for one host over 24 hourly backup files of the
+   whole fleet (one report per host every 10 s, the agents' default).
+Prints a Markdown section on standard output."""
+
+import argparse
+import json
+import os
+import socket
+import sqlite3
+import statistics
+import struct
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.request
+from datetime import datetime, timedelta
+
+HOTES, VMS, PAGES = 1000, 20, 10
+
+
+def port_libre():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def trame(texte):
+    octets = texte.encode("latin-1")
+    return struct.pack(">iB", len(octets), 1) + octets
+
+
+def rapport(h, t):
+    return json.dumps({
+        "name": "hv-%04d" % h, "time": t, "cpu": 20 + h % 70, "ram": 40.5, "disk": 55.25, "network": 12.5,
+        "cputemp": 51, "mbtemp": 38,
+        "vms": [{"name": "vm-%04d-%02d" % (h, v), "uuid": "00000000-0000-0000-%04d-%012d" % (h, v), "state": 1,
+                 "cpu": 12.5, "ram": 1048576, "maxram": 2097152, "network": 0.75} for v in range(VMS)]})
+
+
+class Collecteur(threading.Thread):
+    """Sends every host's report once per second, spread over the second."""
+
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.serveur = socket.create_server(("127.0.0.1", port))
+        self.arret = False
+
+    def run(self):
+        client, _ = self.serveur.accept()
+        client.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        debut = time.monotonic()
+        seconde = 0
+        while not self.arret:
+            t = int(time.time())
+            for h in range(HOTES):
+                client.sendall(trame(rapport(h, t)))
+                if h % 100 == 99:
+                    attente = debut + seconde + (h + 1) / HOTES - time.monotonic()
+                    if attente > 0:
+                        time.sleep(attente)
+            seconde += 1
+
+
+class Page(threading.Thread):
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.port = port
+        self.octets = 0
+        self.retards = []
+        self.mesure = False
+
+    def run(self):
+        s = socket.create_connection(("127.0.0.1", self.port))
+        s.sendall(b"GET /api/flux HTTP/1.1\r\nHost: x\r\n\r\n")
+        brut = b""
+        flux = b""
+        entetes = False
+        while True:
+            morceau = s.recv(1 << 20)
+            if not morceau:
+                return
+            arrivee = time.time() * 1000
+            if self.mesure:
+                self.octets += len(morceau)
+            brut += morceau
+            if not entetes:
+                if b"\r\n\r\n" not in brut:
+                    continue
+                brut = brut.split(b"\r\n\r\n", 1)[1]
+                entetes = True
+            # The stream comes in HTTP chunks: size in hex, CRLF, bytes, CRLF.
+            while b"\r\n" in brut:
+                taille_texte, reste = brut.split(b"\r\n", 1)
+                taille = int(taille_texte, 16)
+                if len(reste) < taille + 2:
+                    break
+                flux += reste[:taille]
+                brut = reste[taille + 2:]
+            while b"\n\n" in flux:
+                evenement, flux = flux.split(b"\n\n", 1)
+                if self.mesure and evenement.startswith(b"event: maj"):
+                    donnees = evenement.split(b"data: ", 1)[1]
+                    for hote in json.loads(donnees)["hotes"]:
+                        self.retards.append(arrivee - hote["recu"])
+
+
+def cpu_et_memoire(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        champs = f.read().rsplit(")", 1)[1].split()
+    ticks = int(champs[11]) + int(champs[12])
+    with open("/proc/%d/status" % pid) as f:
+        rss = next(int(l.split()[1]) for l in f if l.startswith("VmRSS:"))
+    return ticks / os.sysconf("SC_CLK_TCK"), rss
+
+
+def obtenir(url):
+    debut = time.perf_counter()
+    with urllib.request.urlopen(url, timeout=60) as r:
+        corps = r.read()
+    return time.perf_counter() - debut, corps
+
+
+def fichiers_historique(dossier, maintenant):
+    """One fleet-hour file, then 23 more made from it by SQL, one hour apart."""
+    modele = os.path.join(dossier, "modele.db")
+    base = sqlite3.connect(modele)
+    base.executescript("""
+        CREATE TABLE InfosHyperviseurs (id INTEGER, name VARCHAR(500) NOT NULL, time INTEGER NOT NULL,
+            cputemp FLOAT, mbtemp FLOAT, cpu FLOAT, ram FLOAT, disk FLOAT, network FLOAT, PRIMARY KEY(id));
+        CREATE TABLE InfosVMs (id INTEGER, idinfos INTEGER NOT NULL, name VARCHAR(500) NOT NULL, uuid VARCHAR(50),
+            state SMALLINT, cpu FLOAT, ram INTEGER, maxram INTEGER, network FLOAT, PRIMARY KEY(id),
+            FOREIGN KEY(idinfos) REFERENCES InfosHyperviseurs(id) ON DELETE CASCADE);""")
+    base.execute("""WITH RECURSIVE r(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM r WHERE i < 360 * 1000 - 1)
+        INSERT INTO InfosHyperviseurs SELECT i + 1, printf('hv-%04d', i % 1000), 0 + (i / 1000) * 10,
+            51, 38, 20 + (i % 70), 40.5, 55.25, 12.5 FROM r""")
+    base.execute("""WITH RECURSIVE v(j) AS (SELECT 0 UNION ALL SELECT j + 1 FROM v WHERE j < 19)
+        INSERT INTO InfosVMs SELECT NULL, h.id, printf('vm-%s-%02d', h.name, j), printf('uuid-%d-%d', h.id, j),
+            1, 12.5, 1048576, 2097152, 0.75 FROM InfosHyperviseurs h, v ORDER BY h.id, j""")
+    base.commit()
+    base.close()
+    for heure in range(24):
+        fin = maintenant - heure * 3600
+        nom = datetime.fromtimestamp(fin).strftime("collecteur%d-%m-%Y_%H-%M-%S.db")
+        chemin = os.path.join(dossier, nom)
+        base = sqlite3.connect(modele)
+        base.execute("ATTACH DATABASE ? AS f", (chemin,))
+        base.executescript("""
+            CREATE TABLE f.InfosHyperviseurs AS SELECT * FROM main.InfosHyperviseurs WHERE 0;
+            CREATE TABLE f.InfosVMs AS SELECT * FROM main.InfosVMs WHERE 0;""")
+        base.execute("INSERT INTO f.InfosHyperviseurs SELECT id, name, time + ?, cputemp, mbtemp, cpu, ram, disk, network "
+                     "FROM main.InfosHyperviseurs", (fin - 3600,))
+        base.executescript("""
+            INSERT INTO f.InfosVMs SELECT * FROM main.InfosVMs;
+            CREATE INDEX f.InfosName ON InfosHyperviseurs(name);
+            CREATE INDEX f.InfosTime ON InfosHyperviseurs(time);
+            CREATE INDEX f.VMsIdinfos ON InfosVMs(idinfos);
+            CREATE INDEX f.VMsName ON InfosVMs(name);""")
+        base.commit()
+        base.close()
+    os.remove(modele)
+
+
+def main():
+    analyse = argparse.ArgumentParser()
+    analyse.add_argument("--web", required=True)
+    analyse.add_argument("--duree", type=int, default=30)
+    args = analyse.parse_args()
+
+    with tempfile.TemporaryDirectory() as dossier:
+        maintenant = int(time.time())
+        debut_generation = time.monotonic()
+        fichiers_historique(dossier, maintenant)
+        generation = time.monotonic() - debut_generation
+        taille = sum(os.path.getsize(os.path.join(dossier, f)) for f in os.listdir(dossier))
+
+        port_collecteur, port_web = port_libre(), port_libre()
+        collecteur = Collecteur(port_collecteur)
+        collecteur.start()
+        web = subprocess.Popen([args.web, "--collecteur=127.0.0.1:%d" % port_collecteur,
+                                "--ecoute=127.0.0.1:%d" % port_web, "--sauvegardes=" + dossier],
+                               stderr=subprocess.DEVNULL)
+        try:
+            time.sleep(1)
+            pages = [Page(port_web) for _ in range(PAGES)]
+            for p in pages:
+                p.start()
+            time.sleep(10)
+            for p in pages:
+                p.mesure = True
+            cpu0, _ = cpu_et_memoire(web.pid)
+            t0 = time.monotonic()
+            time.sleep(args.duree)
+            cpu1, rss = cpu_et_memoire(web.pid)
+            ecoule = time.monotonic() - t0
+            for p in pages:
+                p.mesure = False
+            part_cpu = (cpu1 - cpu0) / ecoule
+            debits = [p.octets / ecoule for p in pages]
+            retards = sorted(r for p in pages for r in p.retards)
+
+            base = "http://127.0.0.1:%d" % port_web
+            scrapes = []
+            for _ in range(5):
+                duree, metriques = obtenir(base + "/metrics")
+                scrapes.append(duree)
+            series_vm = sum(1 for l in metriques.split(b"\n") if l.startswith(b"collecteur_vm_cpu_ratio{"))
+            collecteur.arret = True
+
+            historiques = []
+            for h in range(5):
+                url = "%s/api/historique?hyperviseur=hv-%04d&depuis=%d&jusqua=%d" % (base, 100 + h, maintenant - 86400,
+                                                                                      maintenant)
+                duree, corps = obtenir(url)
+                historiques.append(duree)
+            reponse = json.loads(corps)
+        finally:
+            web.terminate()
+            web.wait(30)
+
+    def ms(x):
+        return "%.0f ms" % (x * 1000)
+
+    print("## collecteur-web\n")
+    print("Measured by `bench/web.sh` on %s (%d cores), Release build, stand-in collector and pages in Python on the "
+          "same machine.\n" % (datetime.now().strftime("%Y-%m-%d"), os.cpu_count()))
+    print("| Measure | Result | Target |")
+    print("|---|---|---|")
+    print("| CPU of collecteur-web, %d hypervisors x %d VMs, 1 report/host/s, %d live pages | %.1f %% of one core "
+          "| < 15 %% |" % (HOTES, VMS, PAGES, part_cpu * 100))
+    print("| Resident memory of collecteur-web (15-minute window filling) | %.0f MiB | |" % (rss / 1024))
+    print("| Bytes per second sent to each page | %.0f kB/s (min %.0f, max %.0f) | |"
+          % (statistics.mean(debits) / 1000, min(debits) / 1000, max(debits) / 1000))
+    print("| How far behind a page is (report received -> summary at the page), median / p99 / max | %.0f / %.0f / %.0f ms "
+          "| < 1 s |" % (statistics.median(retards), retards[int(len(retards) * 0.99)], retards[-1]))
+    print("| One /metrics scrape, %d VM series (%d kB), best / median of 5 | %s / %s | < 100 ms |"
+          % (series_vm, len(metriques) // 1000, ms(min(scrapes)), ms(statistics.median(scrapes))))
+    print("| 24-hour history of one host over 24 fleet-hour files (%d points), best / median of 5 | %s / %s | < 300 ms |"
+          % (len(reponse["hyperviseur"]["t"]), ms(min(historiques)), ms(statistics.median(historiques))))
+    print("\nThe 24 backup files: %d hosts x 360 reports (one per 10 s) x %d VMs each, %.0f MB in all, made in %.0f s; "
+          "the query reads %d files." % (HOTES, VMS, taille / 1e6, generation, reponse["fichiers"]))
+
+
+if __name__ == "__main__":
+    main()

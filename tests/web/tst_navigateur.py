@@ -1,0 +1,229 @@
+#!/usr/bin/python3
+"""The dashboard in a real headless Chromium, against the real chain:
+collector, simulated agents (collecteur-agent) and collecteur-web.
+
+Checks that the fleet table lists the simulated hosts with values, that a
+host's page draws its charts, that a VM named like a script shows as text and
+runs nothing, that the page recovers when collecteur-web restarts, and that
+the page breaks no rule of its Content-Security-Policy. Saves screenshots in
+the current directory (the build folder under CTest)."""
+
+import argparse
+import json
+import os
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import NoAlertPresentException
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    print("python3-selenium absent (scripts/install-deps.sh essais l'installe)", file=sys.stderr)
+    sys.exit(77)
+
+NOM_PIEGE = "<img src=x onerror=alert(1)>"
+PORT_AFFICHAGE = 56000
+
+
+def port_libre(type_socket=socket.SOCK_STREAM):
+    with socket.socket(socket.AF_INET, type_socket) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def attendre(condition, delai, message):
+    limite = time.monotonic() + delai
+    while time.monotonic() < limite:
+        try:
+            if condition():
+                return
+        except Exception:
+            pass
+        time.sleep(0.2)
+    raise AssertionError(message)
+
+
+def accepte(port):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=0.5):
+            return True
+    except OSError:
+        return False
+
+
+class Chaine:
+    def __init__(self, args, dossier):
+        self.args = args
+        self.dossier = dossier
+        self.processus = []
+        self.port_udp = port_libre(socket.SOCK_DGRAM)
+        self.port_web = port_libre()
+        self.web = None
+
+    def lancer(self, commande, **options):
+        p = subprocess.Popen(commande, cwd=self.dossier, stdout=subprocess.DEVNULL,
+                             stderr=open(os.path.join(self.dossier, os.path.basename(commande[0]) + ".log"), "ab"),
+                             **options)
+        self.processus.append(p)
+        return p
+
+    def demarrer(self):
+        self.lancer([self.args.collecteur, "--port=%d" % self.port_udp])
+        attendre(lambda: accepte(PORT_AFFICHAGE), 20, "le collecteur n'écoute pas")
+        self.demarrer_web()
+        self.lancer([self.args.agent, "--port=%d" % self.port_udp, "--hyperviseurs=3", "--vms=4", "--rythme=2",
+                     "--silencieux"])
+
+    def demarrer_web(self):
+        self.web = self.lancer([self.args.web, "--ecoute=127.0.0.1:%d" % self.port_web,
+                                "--sauvegardes=%s" % self.dossier])
+        attendre(lambda: accepte(self.port_web), 20, "collecteur-web n'écoute pas")
+
+    def arreter_web(self):
+        self.web.send_signal(signal.SIGTERM)
+        assert self.web.wait(20) == 0, "collecteur-web ne s'arrête pas proprement"
+
+    def envoyer_piege(self, sequence):
+        rapport = {"name": "hv-piege", "time": int(time.time()), "cpu": 95.5, "ram": 20, "disk": 75,
+                   "network": 3, "cputemp": 85,
+                   "vms": [{"name": NOM_PIEGE, "uuid": "\"><script>alert(2)</script>", "state": 1, "cpu": 1,
+                            "ram": 1024, "maxram": 2048, "network": 0.1}]}
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            s.bind(("127.0.0.9", 0))
+            s.sendto(struct.pack(">I", sequence) + json.dumps(rapport).encode("latin-1"), ("127.0.0.1", self.port_udp))
+
+    def arreter(self):
+        for p in reversed(self.processus):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+                try:
+                    p.wait(30)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+
+
+def navigateur(dossier):
+    options = webdriver.ChromeOptions()
+    options.binary_location = "/usr/bin/chromium"
+    for drapeau in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                    "--disable-dev-shm-usage", "--window-size=1280,900",
+                    "--user-data-dir=" + os.path.join(dossier, "profil")):
+        options.add_argument(drapeau)
+    options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+    return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+
+
+def pixels_dessines(pilote, selecteur):
+    return pilote.execute_script("""
+        let n = 0;
+        for (const c of document.querySelectorAll(arguments[0])) {
+          const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+          for (let i = 3; i < d.length; i += 4) if (d[i] !== 0) n++;
+        }
+        return n;""", selecteur)
+
+
+def aucune_alerte(pilote):
+    try:
+        pilote.switch_to.alert
+    except NoAlertPresentException:
+        return True
+    return False
+
+
+def main():
+    analyse = argparse.ArgumentParser()
+    analyse.add_argument("--collecteur", required=True)
+    analyse.add_argument("--agent", required=True)
+    analyse.add_argument("--web", required=True)
+    analyse.add_argument("--captures", default=".")
+    args = analyse.parse_args()
+
+    with tempfile.TemporaryDirectory() as dossier:
+        chaine = Chaine(args, dossier)
+        pilote = None
+        try:
+            chaine.demarrer()
+            for sequence in range(1, 4):
+                chaine.envoyer_piege(sequence)
+                time.sleep(0.3)
+            base = "http://127.0.0.1:%d/" % chaine.port_web
+            pilote = navigateur(dossier)
+            attente = WebDriverWait(pilote, 30, poll_frequency=0.2)
+
+            # The fleet table: the simulated hosts, with values.
+            pilote.get(base)
+            attente.until(lambda p: p.find_element(By.ID, "etat").text == "en direct")
+            for nom in ("hv-lab-01", "hv-lab-02", "hv-lab-03", "hv-piege"):
+                attente.until(lambda p: p.find_elements(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='%s']" % nom))
+            ligne = pilote.find_element(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='hv-lab-01']")
+            cellules = [td.text for td in ligne.find_elements(By.TAG_NAME, "td")]
+            assert cellules[0] == "hv-lab-01", cellules
+            for valeur in cellules[2:6]:
+                float(valeur)
+            assert cellules[8].endswith("/ 4"), cellules
+            piege = pilote.find_element(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='hv-piege']")
+            assert "n3" in piege.find_elements(By.TAG_NAME, "td")[2].get_attribute("class"), "95 % de CPU sans couleur"
+            # The worst host first, on request.
+            pilote.find_element(By.ID, "pires").click()
+            premiere = pilote.find_element(By.CSS_SELECTOR, "#table-flotte tbody tr:not([hidden])")
+            assert premiere.get_attribute("data-nom") == "hv-piege", premiere.get_attribute("data-nom")
+            pilote.find_element(By.CSS_SELECTOR, "th[data-cle='nom']").click()
+            time.sleep(1.5)
+            pilote.save_screenshot(os.path.join(args.captures, "capture-flotte.png"))
+
+            # The script-like VM name: shown as text, no element made, nothing run.
+            piege.click()
+            attente.until(lambda p: p.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr"))
+            vm = pilote.find_element(By.CSS_SELECTOR, "#table-vms tbody tr td")
+            assert vm.text == NOM_PIEGE, vm.text
+            assert not pilote.find_elements(By.CSS_SELECTOR, "main img, main script"), "le nom a créé un élément"
+            assert aucune_alerte(pilote), "un script a tourné"
+            assert pilote.find_element(By.ID, "titre-hote").text == "hv-piege"
+
+            # A simulated host's page draws its live charts and reads its history.
+            pilote.get(base + "#/h/hv-lab-02")
+            attente.until(lambda p: len(p.find_elements(By.CSS_SELECTOR, "#graphes-direct canvas")) == 3)
+            attente.until(lambda p: pixels_dessines(p, "#graphes-direct canvas") > 500)
+            attente.until(lambda p: "fichier(s) de sauvegarde" in p.find_element(By.ID, "historique-etat").text)
+            attente.until(lambda p: len(p.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr")) == 4)
+            etats = {tr.find_elements(By.TAG_NAME, "td")[1].text
+                     for tr in pilote.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr")}
+            assert etats <= set(["en marche", "en pause", "arrêtée"]), etats
+            time.sleep(2)
+            pilote.save_screenshot(os.path.join(args.captures, "capture-hyperviseur.png"))
+
+            # collecteur-web restarts: the page says so, then comes back live.
+            pilote.get(base)
+            attente.until(lambda p: p.find_element(By.ID, "etat").text == "en direct")
+            chaine.arreter_web()
+            attente.until(lambda p: p.find_element(By.ID, "etat").text != "en direct")
+            chaine.demarrer_web()
+            attente.until(lambda p: p.find_element(By.ID, "etat").text == "en direct")
+            attente.until(lambda p: p.find_elements(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='hv-lab-03']"))
+
+            # Nothing was refused by the Content-Security-Policy.
+            journal = [e["message"] for e in pilote.get_log("browser")]
+            refus = [m for m in journal if "Content Security Policy" in m or "Refused" in m]
+            assert not refus, refus
+            assert aucune_alerte(pilote), "un script a tourné"
+            print("navigateur : tout est conforme")
+        finally:
+            if pilote is not None:
+                pilote.quit()
+            chaine.arreter()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,179 @@
+#include "ClientHttp.h"
+#include "Programme.h"
+#include "TrameAffichage.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QUrl>
+
+class TestWeb : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void connexionAuCollecteur();
+    void prometheus();
+};
+
+namespace {
+
+// `nom` is written into the JSON as it is: escaped by the caller.
+QByteArray rapport(const QString &nom, double cpu)
+{
+    return QStringLiteral("{\"name\":\"%1\",\"time\":%2,\"cpu\":%3,\"ram\":10,\"vms\":[{\"name\":\"vm-1\",\"uuid\":\"u-1\","
+                          "\"state\":1,\"ram\":2048,\"maxram\":4096}]}")
+        .arg(nom)
+        .arg(QDateTime::currentSecsSinceEpoch())
+        .arg(cpu)
+        .toLatin1();
+}
+
+// A stand-in for the collector's display port.
+class FauxCollecteur
+{
+public:
+    bool ecouter(quint16 port) { return m_serveur.listen(QHostAddress::LocalHost, port); }
+    QTcpSocket *client(int delai = 20000)
+    {
+        QDeadlineTimer limite(delai);
+        while (!m_serveur.hasPendingConnections() && !limite.hasExpired())
+            QTest::qWait(20);
+        return m_serveur.nextPendingConnection();
+    }
+    void fermer() { m_serveur.close(); }
+
+private:
+    QTcpServer m_serveur;
+};
+
+} // namespace
+
+void TestWeb::connexionAuCollecteur()
+{
+    QTemporaryDir dossier;
+    const quint16 portCollecteur = portTcpLibre();
+    const quint16 portWeb = portTcpLibre();
+    const QString adresse = QStringLiteral("127.0.0.1:%1").arg(portCollecteur);
+    Programme web(QStringLiteral(WEB_BINAIRE),
+                  {QStringLiteral("--collecteur=") + adresse, QStringLiteral("--ecoute=127.0.0.1:%1").arg(portWeb),
+                   QStringLiteral("--sauvegardes=") + dossier.path()});
+    const QString injoignable =
+        QStringLiteral("Collecteur %1 injoignable : Connection refused. Nouvel essai dans 1 s, puis jusqu'à toutes les 30 s.").arg(adresse);
+    QVERIFY2(web.attendreLigne(injoignable), qPrintable(web.lignes().join(QLatin1Char('\n'))));
+
+    // The collector comes up later: the dashboard finds it on its own.
+    FauxCollecteur collecteur;
+    QVERIFY(collecteur.ecouter(portCollecteur));
+    QTcpSocket *lien = collecteur.client();
+    QVERIFY(lien);
+    const QString connecte = QStringLiteral("Connecté au collecteur %1.").arg(adresse);
+    QVERIFY(web.attendreLigne(connecte));
+    lien->write(TrameAffichage::ecrire(QString::fromLatin1(rapport(QStringLiteral("hv-1"), 12.5))));
+    lien->write(TrameAffichage::ecrire(QStringLiteral("[\"pas un rapport\"]")));
+    lien->flush();
+    QTRY_VERIFY_WITH_TIMEOUT(obtenir(portWeb, "/metrics").corps.contains("\ncollecteur_hyperviseur_cpu_ratio{hyperviseur=\"hv-1\"} 0.125\n"),
+                             10000);
+    const QByteArray metriques = obtenir(portWeb, "/metrics").corps;
+    QVERIFY(metriques.contains("\ncollecteur_web_connecte 1\n"));
+    QVERIFY(metriques.contains("\ncollecteur_web_trames_total 2\n"));
+    QVERIFY(metriques.contains("\ncollecteur_web_rapports_invalides_total 1\n"));
+
+    // A lost link, then a stream that is not a display stream.
+    lien->close();
+    QTcpSocket *deuxieme = collecteur.client();
+    QVERIFY(deuxieme);
+    deuxieme->write(QByteArray("\x00\x00\x00\x02\x02xy", 7));
+    deuxieme->flush();
+    QTcpSocket *troisieme = collecteur.client();
+    QVERIFY(troisieme);
+    QTRY_VERIFY_WITH_TIMEOUT(obtenir(portWeb, "/metrics").corps.contains("\ncollecteur_web_reconnexions_total 2\n"), 10000);
+    // While the collector is gone the page and the metrics say so.
+    troisieme->close();
+    collecteur.fermer();
+    QTRY_VERIFY_WITH_TIMEOUT(obtenir(portWeb, "/metrics").corps.contains("\ncollecteur_web_connecte 0\n"), 10000);
+    QCOMPARE(QJsonDocument::fromJson(obtenir(portWeb, "/api/flotte").corps).object().value(QStringLiteral("connecte")),
+             QJsonValue(false));
+
+    QVERIFY(web.arreter());
+    QCOMPARE(web.processus().exitCode(), 0);
+    const QString perdue = QStringLiteral("Connexion au collecteur %1 perdue : %2. Nouvel essai dans 1 s.");
+    QCOMPARE(web.lignes(),
+             QStringList({QStringLiteral("Tableau de bord sur http://127.0.0.1:%1/ (sauvegardes lues dans %2).")
+                              .arg(portWeb)
+                              .arg(dossier.path()),
+                          injoignable, connecte, perdue.arg(adresse, QStringLiteral("The remote host closed the connection")),
+                          connecte, perdue.arg(adresse, QStringLiteral("Trame invalide : marqueur 2 au lieu de 1")), connecte,
+                          perdue.arg(adresse, QStringLiteral("The remote host closed the connection")),
+                          QStringLiteral("Arrêt du tableau de bord.")}));
+}
+
+void TestWeb::prometheus()
+{
+    const QString binaire = QStringLiteral("/usr/bin/prometheus");
+    if (!QFile::exists(binaire))
+        QSKIP("prometheus absent (scripts/install-deps.sh essais l'installe)");
+
+    QTemporaryDir dossier;
+    const quint16 portCollecteur = portTcpLibre();
+    const quint16 portWeb = portTcpLibre();
+    FauxCollecteur collecteur;
+    QVERIFY(collecteur.ecouter(portCollecteur));
+    Programme web(QStringLiteral(WEB_BINAIRE), {QStringLiteral("--collecteur=127.0.0.1:%1").arg(portCollecteur),
+                                                QStringLiteral("--ecoute=127.0.0.1:%1").arg(portWeb),
+                                                QStringLiteral("--sauvegardes=") + dossier.path()});
+    QTcpSocket *lien = collecteur.client();
+    QVERIFY(lien);
+    lien->write(TrameAffichage::ecrire(QString::fromLatin1(rapport(QStringLiteral("hv \\\"prom\\\""), 42.5))));
+    lien->flush();
+
+    QFile configuration(dossier.filePath(QStringLiteral("prometheus.yml")));
+    QVERIFY(configuration.open(QIODevice::WriteOnly));
+    configuration.write(QStringLiteral("global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+                                       "scrape_configs:\n  - job_name: collecteur-web\n    static_configs:\n"
+                                       "      - targets: ['127.0.0.1:%1']\n")
+                            .arg(portWeb)
+                            .toUtf8());
+    configuration.close();
+    const quint16 portPrometheus = portTcpLibre();
+    Programme prometheus(binaire, {QStringLiteral("--config.file=") + configuration.fileName(),
+                                   QStringLiteral("--storage.tsdb.path=") + dossier.filePath(QStringLiteral("tsdb")),
+                                   QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(portPrometheus)});
+
+    const QByteArray requete =
+        "/api/v1/query?query="
+        + QUrl::toPercentEncoding(QStringLiteral("collecteur_hyperviseur_cpu_ratio{hyperviseur=\"hv \\\"prom\\\"\"}"));
+    const QByteArray requeteVM = "/api/v1/query?query=" + QUrl::toPercentEncoding(QStringLiteral("collecteur_vm_maxram_bytes"));
+    QJsonArray resultats;
+    QDeadlineTimer limite(60000);
+    while (!limite.hasExpired() && resultats.isEmpty()) {
+        QTest::qWait(500);
+        resultats = QJsonDocument::fromJson(obtenir(portPrometheus, requete).corps)
+                        .object()
+                        .value(QStringLiteral("data"))
+                        .toObject()
+                        .value(QStringLiteral("result"))
+                        .toArray();
+    }
+    QVERIFY2(!resultats.isEmpty(), qPrintable(prometheus.lignes().join(QLatin1Char('\n'))));
+    QCOMPARE(resultats.first().toObject().value(QStringLiteral("value")).toArray().at(1).toString(), QStringLiteral("0.425"));
+    const QJsonObject vm = QJsonDocument::fromJson(obtenir(portPrometheus, requeteVM).corps)
+                               .object()
+                               .value(QStringLiteral("data"))
+                               .toObject()
+                               .value(QStringLiteral("result"))
+                               .toArray()
+                               .first()
+                               .toObject();
+    QCOMPARE(vm.value(QStringLiteral("metric")).toObject().value(QStringLiteral("vm")).toString(), QStringLiteral("vm-1"));
+    QCOMPARE(vm.value(QStringLiteral("value")).toArray().at(1).toString(), QStringLiteral("4194304"));
+    QVERIFY(prometheus.arreter());
+    QVERIFY2(web.arreter(), qPrintable(web.lignes().join(QLatin1Char('\n'))));
+}
+
+QTEST_GUILESS_MAIN(TestWeb)
+#include "tst_web.moc"

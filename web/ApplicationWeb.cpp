@@ -1,0 +1,162 @@
+#include "ApplicationWeb.h"
+
+#include "DecodeurRapport.h"
+#include "ExpositionMetriques.h"
+#include "LecteurHistorique.h"
+#include "Terminal.h"
+
+#include <QDateTime>
+#include <QDir>
+
+namespace {
+
+qint64 maintenant()
+{
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QString adresseAffichee(const QHostAddress &adresse, quint16 port)
+{
+    return adresse.protocol() == QAbstractSocket::IPv6Protocol ? QStringLiteral("[%1]:%2").arg(adresse.toString()).arg(port)
+                                                               : QStringLiteral("%1:%2").arg(adresse.toString()).arg(port);
+}
+
+ReponseHttp json(const QByteArray &corps)
+{
+    ReponseHttp reponse;
+    reponse.corps = corps;
+    return reponse;
+}
+
+} // namespace
+
+ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
+    : QObject(parent)
+    , m_parametres(parametres)
+    , m_flotte(qint64(parametres.fenetreMinutes) * 60000)
+    , m_client(parametres.hoteCollecteur, parametres.portCollecteur)
+{
+    connect(&m_client, &ClientCollecteur::rapportRecu, this, &ApplicationWeb::recevoir);
+    connect(&m_client, &ClientCollecteur::connexionChangee, this, &ApplicationWeb::connexionChangee);
+    connect(&m_publication, &QTimer::timeout, this, &ApplicationWeb::publier);
+    connect(&m_entretien, &QTimer::timeout, this, &ApplicationWeb::entretenir);
+
+    m_serveur.ajouterRoute(QStringLiteral("/api/flotte"), ServeurHttp::FilDuServeur, [this](const RequeteHttp &) {
+        return json(m_flotte.instantane(maintenant(), m_client.estConnecte()));
+    });
+    m_serveur.ajouterRoute(QStringLiteral("/api/hyperviseur"), ServeurHttp::FilDuServeur,
+                           [this](const RequeteHttp &requete) { return hyperviseur(requete); });
+    m_serveur.ajouterRoute(QStringLiteral("/api/flux"), ServeurHttp::FilDuServeur,
+                           [this](const RequeteHttp &requete) { return flux(requete); });
+    m_serveur.ajouterRoute(QStringLiteral("/metrics"), ServeurHttp::FilDuServeur,
+                           [this](const RequeteHttp &requete) { return metriques(requete); });
+    const QString dossier = QDir(parametres.sauvegardes).absolutePath();
+    m_serveur.ajouterRoute(QStringLiteral("/api/historique"), ServeurHttp::ArrierePlan,
+                           [dossier](const RequeteHttp &requete) { return historique(dossier, requete); });
+}
+
+bool ApplicationWeb::demarrer()
+{
+    QString erreur;
+    if (!m_serveur.demarrer(m_parametres.ecoute, m_parametres.portEcoute, &erreur)) {
+        Terminal::erreur(QStringLiteral("Écoute impossible sur %1 : %2.")
+                             .arg(adresseAffichee(m_parametres.ecoute, m_parametres.portEcoute), erreur));
+        return false;
+    }
+    Terminal::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2).")
+                         .arg(adresseAffichee(m_parametres.ecoute, m_serveur.port()),
+                              QDir(m_parametres.sauvegardes).absolutePath()));
+    m_publication.start(periodePublication);
+    m_entretien.start(periodeEntretien);
+    m_client.demarrer();
+    return true;
+}
+
+void ApplicationWeb::arreter()
+{
+    m_publication.stop();
+    m_entretien.stop();
+    m_serveur.arreter();
+}
+
+void ApplicationWeb::recevoir(const QString &texte)
+{
+    RapportHyperviseur rapport;
+    if (!DecodeurRapport::decoder(texte, rapport)) {
+        ++m_invalides;
+        return;
+    }
+    m_flotte.ajouter(rapport, maintenant());
+}
+
+void ApplicationWeb::publier()
+{
+    const EtatFlotte::Publication publication = m_flotte.publier(maintenant());
+    if (publication.maj.isEmpty())
+        return;
+    m_serveur.diffuser(ServeurHttp::evenement("maj", publication.maj));
+    for (auto it = publication.vms.constBegin(); it != publication.vms.constEnd(); ++it)
+        m_serveur.diffuser(ServeurHttp::evenement("vms", it.value()), it.key());
+}
+
+void ApplicationWeb::connexionChangee(bool connecte)
+{
+    m_serveur.diffuser(ServeurHttp::evenement("etat", connecte ? "{\"connecte\":true}" : "{\"connecte\":false}"));
+}
+
+void ApplicationWeb::entretenir()
+{
+    m_serveur.diffuser(": \n\n");
+}
+
+ReponseHttp ApplicationWeb::flux(const RequeteHttp &requete)
+{
+    ReponseHttp reponse;
+    reponse.flux = true;
+    reponse.filtre = requete.parametres.value(QStringLiteral("hyperviseur"));
+    // The page reconnects on its own: three seconds after a loss.
+    reponse.corps = "retry: 3000\n\n"
+                    + ServeurHttp::evenement("instantane", m_flotte.instantane(maintenant(), m_client.estConnecte()));
+    if (!reponse.filtre.isEmpty()) {
+        const QByteArray vms = m_flotte.vms(reponse.filtre);
+        if (!vms.isEmpty())
+            reponse.corps += ServeurHttp::evenement("vms", vms);
+    }
+    return reponse;
+}
+
+ReponseHttp ApplicationWeb::hyperviseur(const RequeteHttp &requete)
+{
+    const QByteArray detail = m_flotte.detail(requete.parametres.value(QStringLiteral("nom")), maintenant());
+    if (detail.isEmpty())
+        return ReponseHttp::texte(404, QStringLiteral("Hyperviseur inconnu."));
+    return json(detail);
+}
+
+ReponseHttp ApplicationWeb::metriques(const RequeteHttp &)
+{
+    CompteursWeb compteurs;
+    compteurs.connecte = m_client.estConnecte();
+    compteurs.trames = m_client.trames();
+    compteurs.reconnexions = m_client.reconnexions();
+    compteurs.invalides = m_invalides;
+    compteurs.pages = m_serveur.pages();
+    ReponseHttp reponse;
+    reponse.type = ExpositionMetriques::typeContenu;
+    reponse.corps = ExpositionMetriques::texte(m_flotte, compteurs, maintenant());
+    return reponse;
+}
+
+ReponseHttp ApplicationWeb::historique(const QString &dossier, const RequeteHttp &requete)
+{
+    const QString nom = requete.parametres.value(QStringLiteral("hyperviseur"));
+    bool depuisLu = false;
+    bool jusquaLu = false;
+    const qint64 depuis = requete.parametres.value(QStringLiteral("depuis")).toLongLong(&depuisLu);
+    const qint64 jusqua = requete.parametres.value(QStringLiteral("jusqua")).toLongLong(&jusquaLu);
+    if (nom.isEmpty() || !depuisLu || !jusquaLu || jusqua < depuis || jusqua - depuis > dureeHistoriqueMaximum)
+        return ReponseHttp::texte(400, QStringLiteral("Attendu : hyperviseur=NOM&depuis=T&jusqua=T (secondes Unix, "
+                                                      "au plus %1 jours).")
+                                           .arg(dureeHistoriqueMaximum / 86400));
+    return json(LecteurHistorique::lire(dossier, nom, depuis, jusqua));
+}

@@ -1,0 +1,69 @@
+#ifndef APPLICATIONWEB_H
+#define APPLICATIONWEB_H
+
+#include "ClientCollecteur.h"
+#include "EtatFlotte.h"
+#include "ServeurHttp.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+
+struct ParametresWeb
+{
+    QString hoteCollecteur = QStringLiteral("127.0.0.1");
+    quint16 portCollecteur = 56000;
+    QHostAddress ecoute = QHostAddress(QHostAddress::LocalHost);
+    quint16 portEcoute = 56080;
+    int fenetreMinutes = 15;
+    QString sauvegardes = QStringLiteral(".");
+};
+
+// Ties the collector's relay to the fleet state and the fleet to the HTTP
+// routes: the page's snapshot and its live updates (at most one per
+// hypervisor per second), a host's detail, its history, the metrics.
+class ApplicationWeb : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int periodePublication = 200;
+    // A comment line now and then, so that a page gone without a word is found out.
+    static constexpr int periodeEntretien = 15000;
+    // At most a week and a day of history per request.
+    static constexpr qint64 dureeHistoriqueMaximum = 8 * 86400;
+
+    explicit ApplicationWeb(const ParametresWeb &parametres, QObject *parent = nullptr);
+
+    bool demarrer();
+    void arreter();
+
+    EtatFlotte &flotte() { return m_flotte; }
+    ServeurHttp &serveur() { return m_serveur; }
+    ClientCollecteur &client() { return m_client; }
+    quint64 rapportsInvalides() const { return m_invalides; }
+
+public slots:
+    void recevoir(const QString &texte);
+    void publier();
+
+private slots:
+    void connexionChangee(bool connecte);
+    void entretenir();
+
+private:
+    ReponseHttp flux(const RequeteHttp &requete);
+    ReponseHttp hyperviseur(const RequeteHttp &requete);
+    ReponseHttp metriques(const RequeteHttp &requete);
+    static ReponseHttp historique(const QString &dossier, const RequeteHttp &requete);
+
+    ParametresWeb m_parametres;
+    EtatFlotte m_flotte;
+    ClientCollecteur m_client;
+    ServeurHttp m_serveur;
+    QTimer m_publication;
+    QTimer m_entretien;
+    quint64 m_invalides = 0;
+};
+
+#endif

@@ -1,0 +1,93 @@
+#include "DecodeurRapport.h"
+
+#include "ClesJson.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+#include <cmath>
+
+namespace {
+
+double nombre(const QJsonObject &objet, QLatin1String cle)
+{
+    const QJsonValue valeur = objet.value(cle);
+    if (!valeur.isDouble())
+        return valeurAbsente;
+    const double x = valeur.toDouble();
+    return std::isfinite(x) ? x : valeurAbsente;
+}
+
+QString texte(const QJsonObject &objet, QLatin1String cle)
+{
+    const QJsonValue valeur = objet.value(cle);
+    return valeur.isString() ? valeur.toString() : QString();
+}
+
+QJsonDocument lire(const QByteArray &octets, QJsonParseError &erreur)
+{
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    return QJsonDocument::fromJson(ClesJson::renommerDoublons(octets), &erreur);
+#else
+    return QJsonDocument::fromJson(octets, &erreur);
+#endif
+}
+
+} // namespace
+
+bool DecodeurRapport::decoder(const QString &texteRapport, RapportHyperviseur &rapport, QString *erreur)
+{
+    const auto echec = [erreur](const QString &raison) {
+        if (erreur)
+            *erreur = raison;
+        return false;
+    };
+
+    QJsonParseError analyse;
+    QJsonDocument document = lire(texteRapport.toLatin1(), analyse);
+    if (analyse.error == QJsonParseError::IllegalUTF8String)
+        document = lire(texteRapport.toUtf8(), analyse);
+    if (analyse.error != QJsonParseError::NoError)
+        return echec(QStringLiteral("JSON illisible (%1)").arg(analyse.errorString()));
+    if (!document.isObject())
+        return echec(QStringLiteral("le rapport n'est pas un objet JSON"));
+
+    const QJsonObject objet = document.object();
+    rapport = RapportHyperviseur();
+    rapport.nom = texte(objet, QLatin1String("name"));
+    if (rapport.nom.isEmpty())
+        return echec(QStringLiteral("le rapport ne nomme pas son hyperviseur"));
+    rapport.time = nombre(objet, QLatin1String("time"));
+    rapport.cpu = nombre(objet, QLatin1String("cpu"));
+    rapport.ram = nombre(objet, QLatin1String("ram"));
+    rapport.disk = nombre(objet, QLatin1String("disk"));
+    rapport.network = nombre(objet, QLatin1String("network"));
+    rapport.cputemp = nombre(objet, QLatin1String("cputemp"));
+    rapport.mbtemp = nombre(objet, QLatin1String("mbtemp"));
+
+    const QJsonArray vms = objet.value(QLatin1String("vms")).toArray();
+    rapport.vms.reserve(qMin(int(vms.size()), vmsMaximum));
+    for (const QJsonValue &valeur : vms) {
+        if (!valeur.isObject())
+            continue;
+        if (rapport.vms.size() >= vmsMaximum) {
+            ++rapport.vmsIgnorees;
+            continue;
+        }
+        const QJsonObject vm = valeur.toObject();
+        RapportVM lue;
+        lue.nom = texte(vm, QLatin1String("name"));
+        lue.uuid = texte(vm, QLatin1String("uuid"));
+        const double etat = nombre(vm, QLatin1String("state"));
+        if (etat >= 0 && etat <= 7 && etat == std::floor(etat))
+            lue.etat = int(etat);
+        lue.cpu = nombre(vm, QLatin1String("cpu"));
+        lue.ram = nombre(vm, QLatin1String("ram"));
+        lue.maxram = nombre(vm, QLatin1String("maxram"));
+        lue.network = nombre(vm, QLatin1String("network"));
+        rapport.vms.append(lue);
+    }
+    return true;
+}

@@ -1,0 +1,79 @@
+#ifndef ETATFLOTTE_H
+#define ETATFLOTTE_H
+
+#include "DecodeurRapport.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+
+// One point of a hypervisor's recent values, in the window the live charts show.
+struct PointFenetre
+{
+    qint64 recu = 0; // reception, ms since the epoch
+    double t = 0;    // the report's time, Unix seconds
+    double cpu = valeurAbsente, ram = valeurAbsente, disk = valeurAbsente, network = valeurAbsente;
+    double cputemp = valeurAbsente, mbtemp = valeurAbsente;
+};
+
+struct HoteFlotte
+{
+    RapportHyperviseur dernier;
+    qint64 recu = 0;       // last reception, ms since the epoch
+    qint64 intervalle = 0; // usual gap between its reports, ms; 0 until two arrived
+    std::deque<PointFenetre> fenetre;
+    qint64 publie = 0; // last publication of its summary, ms since the epoch
+};
+
+// The fleet as the dashboard knows it: each hypervisor's latest report and a
+// window of its recent values. Instants are passed in (ms since the epoch),
+// so that the clock is the caller's. Lives in one thread.
+class EtatFlotte
+{
+public:
+    // What changed since the previous publication: one summary per changed
+    // hypervisor not published in the last periodeHote, and each one's VM
+    // list apart. Called more often than periodeHote, so that a host that
+    // reports once a second is not held back up to a second.
+    struct Publication
+    {
+        QByteArray maj;                  // JSON {maintenant, hotes[], oublies[]}, empty when nothing changed
+        QHash<QString, QByteArray> vms;  // per changed hypervisor: JSON {nom, vms[]}
+    };
+
+    // Until a host has sent twice, its agent's default interval is assumed.
+    static constexpr qint64 intervalleParDefaut = 10000;
+    // At most one summary per host in this time, whatever its report rate.
+    static constexpr qint64 periodeHote = 1000;
+    // Missing this many usual intervals makes a host silent.
+    static constexpr int intervallesManques = 3;
+
+    explicit EtatFlotte(qint64 fenetreMs = 15 * 60000);
+
+    void ajouter(const RapportHyperviseur &rapport, qint64 maintenant);
+    // Also forgets the hosts silent for the whole window.
+    Publication publier(qint64 maintenant);
+
+    QByteArray instantane(qint64 maintenant, bool connecte) const;
+    // Empty when the host is unknown.
+    QByteArray detail(const QString &nom, qint64 maintenant) const;
+    QByteArray vms(const QString &nom) const;
+
+    bool silencieux(const HoteFlotte &hote, qint64 maintenant) const;
+    const QHash<QString, HoteFlotte> &hotes() const { return m_hotes; }
+    qint64 fenetre() const { return m_fenetre; }
+
+private:
+    QByteArray resume(const HoteFlotte &hote, qint64 maintenant) const;
+
+    qint64 m_fenetre;
+    QHash<QString, HoteFlotte> m_hotes;
+    QSet<QString> m_modifies;
+    QStringList m_oublies;
+};
+
+#endif

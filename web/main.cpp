@@ -1,0 +1,41 @@
+#include "ApplicationWeb.h"
+#include "ArretSignaux.h"
+#include "LigneCommandeWeb.h"
+#include "Terminal.h"
+
+#include <QCoreApplication>
+
+#include <csignal>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("collecteur-web"));
+    // A page that goes away mid-answer must not end the program.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    ParametresWeb parametres;
+    QString message;
+    switch (LigneCommandeWeb::analyser(QCoreApplication::arguments(), parametres, message)) {
+    case LigneCommandeWeb::Aide:
+        Terminal::sortie(message);
+        Terminal::vider();
+        return 0;
+    case LigneCommandeWeb::Invalide:
+        Terminal::erreur(message);
+        return 2;
+    case LigneCommandeWeb::Valide:
+        break;
+    }
+
+    ArretSignaux arret;
+    ApplicationWeb web(parametres);
+    QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [&]() {
+        Terminal::erreur(QStringLiteral("Arrêt du tableau de bord."));
+        web.arreter();
+        application.quit();
+    });
+    if (!web.demarrer())
+        return 1;
+    return application.exec();
+}

@@ -1,0 +1,371 @@
+// The dashboard page. Every name and value comes from the network: they are
+// only ever written as text (textContent, attributes), never as HTML.
+"use strict";
+
+const etatsVM = ["sans état", "en marche", "bloquée", "en pause", "en cours d'arrêt", "arrêtée", "plantée", "suspendue"];
+const seuilsCharge = [50, 70, 90];
+const seuilsTemperature = [60, 70, 80];
+
+const flotte = new Map();      // name -> summary from the server
+let decalage = 0;               // server clock minus this page's, ms
+let connecteCollecteur = false;
+let fluxOuvert = false;
+let source = null;
+let hoteOuvert = null;          // name of the open hypervisor, or null
+let fenetreMs = 15 * 60000;
+let triFlotte = { cle: "nom", sens: 1 };
+let triVMs = { cle: "nom", sens: 1 };
+let vmsOuvertes = [];
+let direct = null;              // {t: [], cpu: [], ...} of the open hypervisor
+const graphes = { direct: [], historique: [] };
+
+const $ = (id) => document.getElementById(id);
+
+function maintenant() { return Date.now() + decalage; }
+
+function nombre(v, decimales) {
+  return typeof v === "number" && isFinite(v) ? v.toFixed(decimales) : "–";
+}
+
+function niveau(v, seuils) {
+  if (typeof v !== "number") return "";
+  if (v >= seuils[2]) return "n3";
+  if (v >= seuils[1]) return "n2";
+  if (v >= seuils[0]) return "n1";
+  return "";
+}
+
+function duree(ms) {
+  const s = Math.max(0, Math.round(ms / 1000));
+  if (s < 60) return s + " s";
+  if (s < 3600) return Math.floor(s / 60) + " min " + (s % 60) + " s";
+  if (s < 86400) return Math.floor(s / 3600) + " h " + Math.floor((s % 3600) / 60) + " min";
+  return Math.floor(s / 86400) + " j " + Math.floor((s % 86400) / 3600) + " h";
+}
+
+function age(h) { return maintenant() - h.recu; }
+function silencieux(h) { return age(h) > 3 * Math.max(h.intervalle || 10000, 1000); }
+function charge(h) {
+  return Math.max(h.cpu ?? -1, h.ram ?? -1, h.disk ?? -1, ((h.cputemp ?? -100) - 60) * 5);
+}
+
+function kio(v) {
+  if (typeof v !== "number") return "–";
+  const gio = v / 1048576;
+  return gio >= 1 ? gio.toFixed(1) + " Gio" : (v / 1024).toFixed(0) + " Mio";
+}
+
+// ---- Live link: one EventSource, reopened for the open hypervisor.
+
+function afficherEtat() {
+  const e = $("etat");
+  const enDirect = fluxOuvert && connecteCollecteur;
+  e.className = "etat " + (enDirect ? "en-ligne" : "hors-ligne");
+  e.textContent = !fluxOuvert ? "page déconnectée, reconnexion…"
+    : connecteCollecteur ? "en direct" : "collecteur injoignable : données figées";
+}
+
+function ouvrirFlux() {
+  if (source) source.close();
+  const url = "api/flux" + (hoteOuvert !== null ? "?hyperviseur=" + encodeURIComponent(hoteOuvert) : "");
+  source = new EventSource(url);
+  source.addEventListener("open", () => { fluxOuvert = true; afficherEtat(); });
+  source.addEventListener("error", () => {
+    fluxOuvert = false;
+    afficherEtat();
+    // An answer other than a stream (a server stopping) ends the browser's own retries.
+    if (source.readyState === EventSource.CLOSED) setTimeout(ouvrirFlux, 3000);
+  });
+  source.addEventListener("instantane", (e) => {
+    const d = JSON.parse(e.data);
+    decalage = d.maintenant - Date.now();
+    connecteCollecteur = d.connecte;
+    fenetreMs = d.fenetre;
+    flotte.clear();
+    for (const h of d.hotes) flotte.set(h.nom, h);
+    fluxOuvert = true;
+    afficherEtat();
+    dessinerFlotte();
+    if (hoteOuvert !== null) chargerDirect();
+  });
+  source.addEventListener("maj", (e) => {
+    const d = JSON.parse(e.data);
+    decalage = d.maintenant - Date.now();
+    for (const nom of d.oublies) flotte.delete(nom);
+    for (const h of d.hotes) {
+      flotte.set(h.nom, h);
+      if (h.nom === hoteOuvert) ajouterPointDirect(h);
+    }
+    dessinerFlotte();
+    if (hoteOuvert !== null) dessinerResume();
+  });
+  source.addEventListener("vms", (e) => {
+    const d = JSON.parse(e.data);
+    if (d.nom !== hoteOuvert) return;
+    vmsOuvertes = d.vms;
+    dessinerVMs();
+  });
+  source.addEventListener("etat", (e) => {
+    connecteCollecteur = JSON.parse(e.data).connecte;
+    afficherEtat();
+  });
+}
+
+// ---- Sortable tables.
+
+function brancherTri(table, tri, dessiner) {
+  for (const th of table.querySelectorAll("th")) {
+    th.addEventListener("click", () => {
+      if (tri.cle === th.dataset.cle) tri.sens = -tri.sens;
+      else { tri.cle = th.dataset.cle; tri.sens = th.dataset.cle === "nom" ? 1 : -1; }
+      dessiner();
+    });
+  }
+}
+
+function marquerTri(table, tri) {
+  for (const th of table.querySelectorAll("th")) {
+    th.classList.toggle("tri-asc", th.dataset.cle === tri.cle && tri.sens > 0);
+    th.classList.toggle("tri-desc", th.dataset.cle === tri.cle && tri.sens < 0);
+  }
+}
+
+function comparer(a, b, sens) {
+  const va = a ?? null, vb = b ?? null;
+  if (va === vb) return 0;
+  if (va === null) return 1;   // absent values last, whatever the direction
+  if (vb === null) return -1;
+  if (typeof va === "string") return sens * va.localeCompare(vb);
+  return sens * (va - vb);
+}
+
+// ---- Fleet table.
+
+const lignesFlotte = new Map();
+
+function cellule(tr, i) {
+  while (tr.children.length <= i) tr.appendChild(document.createElement("td"));
+  return tr.children[i];
+}
+
+function remplir(td, texte, classe) {
+  if (td.textContent !== texte) td.textContent = texte;
+  td.className = classe || "";
+}
+
+function dessinerFlotte() {
+  const filtre = $("filtre").value.trim().toLowerCase();
+  const tbody = $("table-flotte").tBodies[0];
+  for (const [nom, tr] of lignesFlotte) {
+    if (!flotte.has(nom)) { tr.remove(); lignesFlotte.delete(nom); }
+  }
+  const valeur = (h) => {
+    switch (triFlotte.cle) {
+      case "age": return age(h);
+      case "vms": return h.vms;
+      case "charge": return (silencieux(h) ? 1000 : 0) + charge(h);
+      default: return h[triFlotte.cle];
+    }
+  };
+  const hotes = [...flotte.values()]
+    .filter((h) => filtre === "" || h.nom.toLowerCase().includes(filtre))
+    .sort((a, b) => comparer(valeur(a), valeur(b), triFlotte.sens) || a.nom.localeCompare(b.nom));
+  const visibles = new Set(hotes.map((h) => h.nom));
+  for (const [nom, tr] of lignesFlotte) tr.hidden = !visibles.has(nom);
+  for (const h of hotes) {
+    let tr = lignesFlotte.get(h.nom);
+    if (!tr) {
+      tr = document.createElement("tr");
+      tr.dataset.nom = h.nom;
+      tr.addEventListener("click", () => { location.hash = "#/h/" + encodeURIComponent(tr.dataset.nom); });
+      lignesFlotte.set(h.nom, tr);
+    }
+    const silence = silencieux(h);
+    tr.classList.toggle("silencieux", silence);
+    remplir(cellule(tr, 0), h.nom, "nom");
+    remplir(cellule(tr, 1), (silence ? "silencieux, " : "") + duree(age(h)));
+    remplir(cellule(tr, 2), nombre(h.cpu, 1), niveau(h.cpu, seuilsCharge));
+    remplir(cellule(tr, 3), nombre(h.ram, 1), niveau(h.ram, seuilsCharge));
+    remplir(cellule(tr, 4), nombre(h.disk, 1), niveau(h.disk, seuilsCharge));
+    remplir(cellule(tr, 5), nombre(h.network, 1));
+    remplir(cellule(tr, 6), nombre(h.cputemp, 0), niveau(h.cputemp, seuilsTemperature));
+    remplir(cellule(tr, 7), nombre(h.mbtemp, 0));
+    remplir(cellule(tr, 8), h.vmsActives + " / " + h.vms);
+    tbody.appendChild(tr);   // moves it into sorted order
+  }
+  marquerTri($("table-flotte"), triFlotte);
+  $("compte").textContent = hotes.length + " / " + flotte.size + " hyperviseur(s), "
+    + [...flotte.values()].filter(silencieux).length + " silencieux";
+}
+
+// ---- One hypervisor.
+
+const seriesCharge = [["cpu", "CPU %", "--cpu"], ["ram", "RAM %", "--ram"], ["disk", "Disque %", "--disk"]];
+const seriesReseau = [["network", "Réseau Mbit/s", "--net"]];
+const seriesTemperature = [["cputemp", "CPU °C", "--t1"], ["mbtemp", "Carte mère °C", "--t2"]];
+const groupes = [["Charge (%)", seriesCharge], ["Réseau (Mbit/s)", seriesReseau], ["Températures (°C)", seriesTemperature]];
+
+function couleur(variable) {
+  return getComputedStyle(document.documentElement).getPropertyValue(variable).trim() || "#888";
+}
+
+function creerGraphes(conteneur, liste, series) {
+  for (const g of liste) g.destroy();
+  liste.length = 0;
+  conteneur.replaceChildren();
+  const axe = { stroke: couleur("--texte"), grid: { stroke: couleur("--ligne") }, ticks: { stroke: couleur("--ligne") } };
+  for (const [titre, definitions] of groupes) {
+    const bloc = document.createElement("div");
+    bloc.className = "graphe";
+    const h4 = document.createElement("h4");
+    h4.textContent = titre;
+    bloc.appendChild(h4);
+    conteneur.appendChild(bloc);
+    const largeur = Math.max(280, bloc.clientWidth || conteneur.clientWidth || 400);
+    const options = {
+      width: largeur, height: 200,
+      series: [{}, ...definitions.map(([, nom, v]) => ({ label: nom, stroke: couleur(v), width: 1.5, spanGaps: false }))],
+      axes: [axe, axe],
+      legend: { live: true },
+    };
+    const donnees = [series.t || [], ...definitions.map(([cle]) => series[cle] || [])];
+    liste.push(new uPlot(options, donnees, bloc));
+  }
+}
+
+function majGraphes(liste, series) {
+  groupes.forEach(([, definitions], i) => {
+    if (liste[i]) liste[i].setData([series.t, ...definitions.map(([cle]) => series[cle])]);
+  });
+}
+
+function ajouterPointDirect(h) {
+  if (!direct) return;
+  const t = typeof h.time === "number" ? h.time : h.recu / 1000;
+  if (direct.t.length && t <= direct.t[direct.t.length - 1]) return;
+  direct.t.push(t);
+  for (const cle of ["cpu", "ram", "disk", "network", "cputemp", "mbtemp"]) direct[cle].push(h[cle] ?? null);
+  const limite = t - fenetreMs / 1000;
+  while (direct.t.length && direct.t[0] < limite) {
+    for (const cle of Object.keys(direct)) direct[cle].shift();
+  }
+  majGraphes(graphes.direct, direct);
+}
+
+function dessinerResume() {
+  const h = flotte.get(hoteOuvert);
+  $("resume-hote").textContent = !h ? "Aucun rapport récent."
+    : (silencieux(h) ? "Silencieux depuis " : "Dernier rapport il y a ") + duree(age(h))
+      + " · CPU " + nombre(h.cpu, 1) + " % · RAM " + nombre(h.ram, 1) + " % · disque " + nombre(h.disk, 1)
+      + " % · réseau " + nombre(h.network, 1) + " Mbit/s · CPU " + nombre(h.cputemp, 0) + " °C · carte mère "
+      + nombre(h.mbtemp, 0) + " °C · VM " + h.vmsActives + " / " + h.vms;
+}
+
+function dessinerVMs() {
+  const tbody = $("table-vms").tBodies[0];
+  const valeur = (vm) => triVMs.cle === "ram" ? vm.ram : vm[triVMs.cle];
+  const vms = [...vmsOuvertes].sort((a, b) => comparer(valeur(a), valeur(b), triVMs.sens) || String(a.nom).localeCompare(String(b.nom)));
+  tbody.replaceChildren();
+  for (const vm of vms) {
+    const tr = document.createElement("tr");
+    tr.dataset.nom = vm.nom;
+    const textes = [
+      vm.nom,
+      typeof vm.etat === "number" ? (etatsVM[vm.etat] ?? String(vm.etat)) : "–",
+      nombre(vm.cpu, 1),
+      kio(vm.ram) + " / " + kio(vm.maxram),
+      nombre(vm.network, 2),
+    ];
+    textes.forEach((texte, i) => {
+      const td = document.createElement("td");
+      td.textContent = texte;
+      if (i === 0) td.className = "nom";
+      if (i === 2) td.className = niveau(vm.cpu, seuilsCharge);
+      tr.appendChild(td);
+    });
+    tbody.appendChild(tr);
+  }
+  marquerTri($("table-vms"), triVMs);
+}
+
+async function chargerDirect() {
+  const nom = hoteOuvert;
+  try {
+    const r = await fetch("api/hyperviseur?nom=" + encodeURIComponent(nom), { cache: "no-store" });
+    if (nom !== hoteOuvert) return;
+    if (!r.ok) { $("resume-hote").textContent = "Hyperviseur inconnu du tableau de bord."; return; }
+    const d = await r.json();
+    if (nom !== hoteOuvert) return;
+    direct = d.fenetre;
+    vmsOuvertes = d.vms;
+    creerGraphes($("graphes-direct"), graphes.direct, direct);
+    dessinerResume();
+    dessinerVMs();
+  } catch (e) {
+    $("resume-hote").textContent = "Lecture impossible : " + e.message;
+  }
+}
+
+async function chargerHistorique(secondes) {
+  const nom = hoteOuvert;
+  for (const b of $("periodes").querySelectorAll("button")) b.classList.toggle("actif", Number(b.dataset.duree) === secondes);
+  const jusqua = Math.floor(maintenant() / 1000);
+  const url = "api/historique?hyperviseur=" + encodeURIComponent(nom) + "&depuis=" + (jusqua - secondes) + "&jusqua=" + jusqua;
+  $("historique-etat").textContent = "lecture des sauvegardes…";
+  try {
+    const r = await fetch(url, { cache: "no-store" });
+    if (!r.ok) throw new Error(r.status + " " + r.statusText);
+    const d = await r.json();
+    if (nom !== hoteOuvert) return;
+    creerGraphes($("graphes-historique"), graphes.historique, d.hyperviseur);
+    $("historique-etat").textContent = d.hyperviseur.t.length + " point(s) de " + d.fichiers + " fichier(s) de sauvegarde"
+      + (d.pas > 1 ? ", moyennes sur " + duree(d.pas * 1000) : "")
+      + (d.illisibles ? ", " + d.illisibles + " illisible(s)" : "") + ".";
+  } catch (e) {
+    $("historique-etat").textContent = "Lecture impossible : " + e.message;
+  }
+}
+
+// ---- Navigation: #/ is the fleet, #/h/NAME a hypervisor.
+
+function naviguer() {
+  const m = location.hash.match(/^#\/h\/(.*)$/);
+  let nom = null;
+  if (m) { try { nom = decodeURIComponent(m[1]); } catch (e) { nom = null; } }
+  const change = nom !== hoteOuvert;
+  hoteOuvert = nom;
+  $("vue-flotte").hidden = nom !== null;
+  $("vue-hote").hidden = nom === null;
+  if (nom !== null) {
+    $("titre-hote").textContent = nom;
+    document.title = nom + " · collecteur";
+  } else {
+    document.title = "Flotte · collecteur";
+    direct = null;
+  }
+  if (change || !source) ouvrirFlux();
+  if (nom !== null && change) {
+    $("graphes-direct").replaceChildren();
+    $("graphes-historique").replaceChildren();
+    vmsOuvertes = [];
+    dessinerVMs();
+    chargerHistorique(3600);
+  }
+}
+
+function demarrer() {
+  brancherTri($("table-flotte"), triFlotte, dessinerFlotte);
+  brancherTri($("table-vms"), triVMs, dessinerVMs);
+  $("filtre").addEventListener("input", dessinerFlotte);
+  $("pires").addEventListener("click", () => { triFlotte.cle = "charge"; triFlotte.sens = -1; dessinerFlotte(); });
+  for (const b of $("periodes").querySelectorAll("button")) {
+    b.addEventListener("click", () => chargerHistorique(Number(b.dataset.duree)));
+  }
+  window.addEventListener("hashchange", naviguer);
+  // Ages and silences move on without any new report.
+  setInterval(() => { if (hoteOuvert === null) dessinerFlotte(); else dessinerResume(); }, 1000);
+  afficherEtat();
+  naviguer();
+}
+
+demarrer();
