@@ -129,7 +129,7 @@ class Programmes:
 class Collecteur:
     """One collector process in a directory of its own."""
 
-    def __init__(self, programmes, dossier, options=()):
+    def __init__(self, programmes, dossier, options=(), environnement=None):
         self.dossier = dossier
         self.console = os.path.join(dossier, "console.log")
         # Another program's display port (a test run, say) must be gone first.
@@ -139,6 +139,7 @@ class Collecteur:
                 sys.exit(f"banc : le port TCP {PORT_AFFICHAGE} reste occupé")
         with open(self.console, "wb") as console:
             self.processus = subprocess.Popen([programmes.collecteur, f"--port={PORT_UDP}", *options], cwd=dossier,
+                                              env=environnement,
                                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=console)
         # The store's start-up lines come once both sockets are open.
         if not attendre(lambda: "dernière ligne insérée" in self.lire_console() or self.processus.poll() is not None, 10):
@@ -353,24 +354,30 @@ def flotte(programmes, hotes, vms, rapports):
         apparition = {}
 
         def guetter():
-            # The backup file appears when the backup begins; its last write is the commit.
+            # The backup is written under a temporary name, which appears when
+            # it begins, and takes its own name once complete and synced.
             while "t" not in apparition:
                 for nom in os.listdir(dossier):
-                    if nom.startswith("collecteur") and nom.endswith(".db"):
+                    if nom.startswith("collecteur") and nom.endswith(".db.en-cours"):
                         apparition["t"] = time.time()
-                        apparition["nom"] = nom
-                        return
+                        apparition["nom"] = nom[:-len(".en-cours")]
+                        break
+                time.sleep(0.002)
+            while apparition.get("nom") and "fin" not in apparition:
+                if os.path.exists(os.path.join(dossier, apparition["nom"])):
+                    apparition["fin"] = time.time()
+                    return
                 time.sleep(0.002)
 
         guetteur = threading.Thread(target=guetter)
         guetteur.start()
         arret = collecteur.arreter()
         apparition.setdefault("t", None)
+        apparition.setdefault("fin", None)
         guetteur.join()
         sauvegarde_fichier = None
-        if apparition.get("nom"):
-            fin = os.stat(os.path.join(dossier, apparition["nom"])).st_mtime_ns / 1e9
-            sauvegarde_fichier = fin - apparition["t"]
+        if apparition.get("fin"):
+            sauvegarde_fichier = apparition["fin"] - apparition["t"]
         lignes = collecteur.lignes_sauvegarde()
         bilan = collecteur.bilan_console()
 
@@ -389,6 +396,40 @@ def flotte(programmes, hotes, vms, rapports):
         "hwm_reference": reference.get("vmhwm_octets"),
         "lignes_reference": (reference.get("lignes_hyperviseurs"), reference.get("lignes_vms")),
     }
+
+
+def ecart_sauvegarde(programmes, hotes, vms, rapports):
+    """The longest time between two frames at a display client while the fleet hour is backed up, the
+    fleet still sending 100 reports/s. The hourly backup is brought forward by moving the collector's
+    clock (libfaketime, re-read every second) an hour on."""
+    faketime = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+    if not os.path.exists(faketime):
+        return None
+    with tempfile.TemporaryDirectory(prefix="banc-ecart-") as dossier:
+        horloge = os.path.join(dossier, "horloge")
+        with open(horloge, "w") as fichier:
+            fichier.write("+0\n")
+        environnement = dict(os.environ, LD_PRELOAD=faketime, FAKETIME_TIMESTAMP_FILE=horloge,
+                             FAKETIME_CACHE_DURATION="1")
+        collecteur = Collecteur(programmes, dossier, environnement=environnement)
+        subprocess.run([programmes.client, "flotte", f"--port={PORT_UDP}", f"--hotes={hotes}", f"--vms={vms}",
+                        f"--rapports={rapports}", "--fenetre=2000", f"--affichage={PORT_AFFICHAGE}"],
+                       capture_output=True, text=True, check=False)
+        time.sleep(0.2)
+        client = subprocess.Popen([programmes.client, "ecart", f"--port={PORT_UDP}", f"--affichage={PORT_AFFICHAGE}",
+                                   "--rythme=100", "--duree=15"], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                  text=True)
+        time.sleep(3)
+        with open(horloge, "w") as fichier:
+            fichier.write("+3600\n")
+        debut = time.monotonic()
+        pendant = attendre(lambda: any(n.endswith(".db") for n in os.listdir(dossier)), 60, 0.01)
+        duree_sauvegarde = time.monotonic() - debut if pendant else None
+        sortie, erreurs = client.communicate(timeout=120)
+        collecteur.arreter()
+    resultat = cles_valeurs(sortie)
+    resultat["sauvegarde_vue_s"] = duree_sauvegarde
+    return resultat
 
 
 def latence(programmes, clients, vms, debit, duree):
@@ -564,6 +605,10 @@ def main():
             journal(f"heure de flotte, série {serie + 1}")
             resultat = flotte(programmes, hotes, vms_flotte, arguments.rapports_flotte)
             journal(f"  {resultat}")
+            ecart = ecart_sauvegarde(programmes, hotes, vms_flotte, arguments.rapports_flotte)
+            journal(f"  relais pendant la sauvegarde : {ecart}")
+            if ecart and ecart.get("trames") == ecart.get("envoyes"):
+                resultat["ecart_max_ms"] = ecart.get("ecart_max_ms")
             flottes.append(resultat)
 
     latences = {}
@@ -700,6 +745,8 @@ def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, l
             ligne("backup / VACUUM INTO (target ≤ 2: "
                   f"{'met' if ratio is not None and ratio <= 2 else 'NOT met'})", "ratio"),
             ligne("stop / VACUUM INTO", "ratio_arret"),
+            ligne("longest time between two frames at a display client during the hourly backup of the same "
+                  "hour, the fleet sending 100 reports/s (ms)", "ecart_max_ms", "{:.0f}"),
             ligne("collector peak memory holding the hour, VmHWM before SIGTERM (MiB)", "hwm_avant", "{:.0f}", 2**20),
             ligne("collector peak memory through the backup, last VmHWM (MiB)", "hwm_final", "{:.0f}", 2**20),
             ligne("baseline memory holding the same rows, VmHWM (MiB)", "hwm_reference", "{:.0f}", 2**20),

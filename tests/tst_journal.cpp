@@ -175,6 +175,7 @@ class TestJournal : public QObject
 private slots:
     void arretPropre();
     void finEndommagee();
+    void sauvegardesSousCharge();
     void arretsBrutauxRepetes();
     void disquePlein();
     void dossierEnLectureSeule();
@@ -219,6 +220,45 @@ void TestJournal::finEndommagee()
     QCOMPARE(lignesDesSauvegardes(dossier.path()),
              (QHash<QString, int>{{QStringLiteral("j-1"), 1}, {QStringLiteral("j-2"), 1}}));
     QCOMPARE(QDir(dossier.path()).entryList({QStringLiteral("*journal*")}, QDir::Files), QStringList());
+}
+
+void TestJournal::sauvegardesSousCharge()
+{
+    const QString faketime = QStringLiteral(COLLECTEUR_FAKETIME);
+    if (faketime.isEmpty() || !QFileInfo::exists(faketime))
+        QSKIP("libfaketime est absente");
+    // A backup every second while reports keep coming: each lands in one
+    // file, the one after the backup it arrived during.
+    QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
+    environnement.insert(QStringLiteral("LD_PRELOAD"), faketime);
+    environnement.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x3600"));
+    const quint16 port = portUdpLibre();
+    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
+    QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
+    Emetteur emetteur(port, 400);
+    QTRY_VERIFY_WITH_TIMEOUT(sauvegardes(collecteur.dossier()).size() >= 4, 20000);
+    emetteur.arreter();
+    const int envoyes = emetteur.envoyesEntre(0, emetteur.maintenant()).size();
+    QTRY_COMPARE(collecteur.lignes().filter(QStringLiteral("Réception de")).size(), envoyes);
+    QVERIFY2(collecteur.arreter(), qPrintable(collecteur.console()));
+
+    const QHash<QString, int> lignes = lignesDesSauvegardes(collecteur.dossier());
+    QCOMPARE(lignes.size(), envoyes);
+    for (auto ligne = lignes.cbegin(); ligne != lignes.cend(); ++ligne)
+        QVERIFY2(ligne.value() == 1, qPrintable(QStringLiteral("%1 stocké %2 fois").arg(ligne.key()).arg(ligne.value())));
+    int fichiersAvecLignes = 0;
+    for (const auto &sauvegarde : sauvegardes(collecteur.dossier())) {
+        QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("compte"));
+        base.setDatabaseName(sauvegarde.first);
+        QVERIFY(base.open());
+        QSqlQuery requete(QStringLiteral("SELECT count(*) FROM InfosHyperviseurs"), base);
+        fichiersAvecLignes += requete.next() && requete.value(0).toInt() > 0 ? 1 : 0;
+        requete = QSqlQuery();
+        base.close();
+        base = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("compte"));
+    }
+    QVERIFY2(fichiersAvecLignes >= 3, QByteArray::number(fichiersAvecLignes));
 }
 
 void TestJournal::arretsBrutauxRepetes()

@@ -13,6 +13,9 @@
 //           measures, for every frame on every connection, the delay from
 //           just before the datagram's send to just after the frame's read;
 //           --muets more connections are opened and never read.
+//  ecart    one display connection while reports go out at --rythme a second
+//           for --duree seconds: the longest time between two frames, as
+//           when a backup holds up the relay.
 //
 // Results are key=value lines on standard output.
 
@@ -375,6 +378,56 @@ int latence(const Options &options)
 
 } // namespace
 
+int ecart(const Options &options)
+{
+    const int port = int(options.valeur("port", 55000));
+    const int portAffichage = int(options.valeur("affichage", 56000));
+    const double rythme = options.valeur("rythme", 100);
+    const double duree = options.valeur("duree", 10);
+    const long long nombre = (long long)(rythme * duree);
+
+    Flux affichage;
+    affichage.descripteur = connexionAffichage(portAffichage);
+    const int emetteur = socketUdp(INADDR_LOOPBACK | 0xFE00u);
+    const sockaddr_in cible = adresseIpv4(INADDR_LOOPBACK, port);
+    const HyperviseurSimule modele(0, 10);
+
+    std::thread envoi([&] {
+        QByteArray tampon;
+        const Horloge::time_point debut = Horloge::now();
+        for (long long i = 0; i < nombre; ++i) {
+            std::this_thread::sleep_until(
+                debut + std::chrono::duration_cast<Horloge::duration>(std::chrono::duration<double>(double(i) / rythme)));
+            tampon.resize(0);
+            ecrireSequence(tampon, uint32_t(i + 1));
+            tampon.append(modele.rapport(std::time(nullptr), double(i)));
+            sendto(emetteur, tampon.constData(), size_t(tampon.size()), 0, reinterpret_cast<const sockaddr *>(&cible),
+                   sizeof cible);
+        }
+    });
+
+    long long plusLong = 0;
+    Horloge::time_point precedente{};
+    const auto surTrame = [&](const char *, size_t, Horloge::time_point instant) {
+        if (precedente != Horloge::time_point{})
+            plusLong = std::max(plusLong, nanos(instant) - nanos(precedente));
+        precedente = instant;
+    };
+    const Horloge::time_point limite = Horloge::now() + std::chrono::duration_cast<Horloge::duration>(
+                                                            std::chrono::duration<double>(duree + 30));
+    while (affichage.trames < nombre && Horloge::now() < limite) {
+        pollfd attente{affichage.descripteur, POLLIN, 0};
+        poll(&attente, 1, 50);
+        if (!affichage.lire(surTrame))
+            echec("connexion d'affichage", "fermée");
+    }
+    envoi.join();
+    std::printf("envoyes=%lld\ntrames=%lld\necart_max_ms=%.1f\n", nombre, affichage.trames, double(plusLong) / 1e6);
+    close(affichage.descripteur);
+    close(emetteur);
+    return affichage.trames == nombre ? 0 : 1;
+}
+
 int main(int argc, char *argv[])
 {
     const Options options = lireOptions(argc, argv);
@@ -382,6 +435,8 @@ int main(int argc, char *argv[])
         return flotte(options);
     if (options.mode == "latence")
         return latence(options);
-    std::fprintf(stderr, "Mode inconnu : %s (flotte ou latence)\n", options.mode.c_str());
+    if (options.mode == "ecart")
+        return ecart(options);
+    std::fprintf(stderr, "Mode inconnu : %s (flotte, latence ou ecart)\n", options.mode.c_str());
     return 2;
 }

@@ -58,12 +58,33 @@ int main(int argc, char *argv[])
     }
 
     // Both connect themselves to aboutToQuit, the display server first: its
-    // clients are served their last frames, then the store writes its last backup.
+    // clients are served their last frames, then the store writes its last
+    // backup, the entry waiting for it.
     std::unique_ptr<AfficheurSocket> affichage(new AfficheurSocket(portAffichage, nullptr, clientsMax));
-    std::unique_ptr<GestionBDD> stockage(new GestionBDD(nullptr));
-    // Before any report arrives: what a crash left is stored first.
-    if (journal)
-        stockage->activerJournal(QStringLiteral("."));
+
+    // The store works in a thread of its own, so that a backup never holds up
+    // the relay. It is built there: an SQL connection belongs to the thread
+    // that opens it.
+    std::unique_ptr<QThread> threadStockage(new QThread(nullptr));
+    threadStockage->start();
+    if (!threadStockage->isRunning()) {
+        Console::ecrire(QStringLiteral("Impossible de démarrer le thread du stockage."));
+        return 1;
+    }
+    GestionBDD *stockage = nullptr;
+    QObject *contexte = new QObject;
+    contexte->moveToThread(threadStockage.get());
+    QMetaObject::invokeMethod(
+        contexte,
+        [&stockage, journal] {
+            stockage = new GestionBDD(nullptr);
+            // Before any report arrives: what a crash left is stored first.
+            if (journal)
+                stockage->activerJournal(QStringLiteral("."));
+        },
+        Qt::BlockingQueuedConnection);
+    delete contexte;
+    QObject::connect(threadStockage.get(), &QThread::finished, stockage, &QObject::deleteLater);
 
     std::unique_ptr<QThread> threadReception(new QThread(nullptr));
     recepteur->moveToThread(threadReception.get());
@@ -76,7 +97,7 @@ int main(int argc, char *argv[])
     }
 
     QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees);
-    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, stockage.get(), &GestionBDD::ajouterDonnees);
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, stockage, &GestionBDD::ajouterDonnees);
 
     QThread *reception = threadReception.get();
     QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, reception] {
@@ -93,5 +114,7 @@ int main(int argc, char *argv[])
 
     threadReception->quit();
     threadReception->wait();
+    threadStockage->quit();
+    threadStockage->wait();
     return resultat;
 }

@@ -21,6 +21,8 @@
 
 #include <algorithm>
 
+#include <sqlite3.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -171,8 +173,11 @@ GestionBDD::GestionBDD(QObject *parent)
             Console::ecrire(QStringLiteral("  ") + tr(fonction.texte));
     }
 
+    // In a thread of its own, the store makes the quitting application wait
+    // for its last backup, which comes after every report already queued.
     if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &GestionBDD::sauvegarderBDD);
+        connect(application, &QCoreApplication::aboutToQuit, this, &GestionBDD::sauvegarderBDD,
+                application->thread() == thread() ? Qt::AutoConnection : Qt::BlockingQueuedConnection);
     m_minuteurSauvegarde->start();
 }
 
@@ -498,13 +503,10 @@ const GestionBDD::Instruction &GestionBDD::instructionInsertion(const QString &r
     return instruction;
 }
 
-void GestionBDD::sauvegarderBDD()
+// Row by row, as statements: the copy and the emptying in one transaction,
+// each failing step on the console.
+bool GestionBDD::copierLignes(const QString &enCours)
 {
-    ouvrir();
-    const QString fichier = nomFichierSauvegarde();
-    const QString enCours = fichier + suffixeEnCours();
-    if (m_journal)
-        m_journal->assigner(fichier);
     QStringList tables;
     {
         QSqlDatabase sauvegarde = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomConnexionSauvegarde());
@@ -589,6 +591,80 @@ void GestionBDD::sauvegarderBDD()
 
     executer(requete, QStringLiteral("PRAGMA foreign_keys = ON;"));
     executer(requete, QStringLiteral("DETACH DATABASE sauvegarde"));
+    QSqlDatabase::removeDatabase(nomConnexionSauvegarde());
+    return copiee;
+}
+
+// SQLite's online backup copies the store's pages into the file, as VACUUM
+// INTO would, without reading a row into the program or a transaction on the
+// store. Silent: on any failure the statement path runs instead.
+bool GestionBDD::copierPages(const QString &enCours)
+{
+    if (!bdd.isOpen())
+        return false;
+    {
+        // A copy of the pages would bypass the store's triggers (its own
+        // schema has none): a store that has some is moved row by row.
+        QSqlQuery declencheurs(bdd);
+        if (!declencheurs.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='trigger'"))
+            || declencheurs.next())
+            return false;
+    }
+    const QVariant poignee = bdd.driver()->handle();
+    if (!poignee.isValid() || qstrcmp(poignee.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *store = *static_cast<sqlite3 *const *>(poignee.constData());
+    if (!store)
+        return false;
+
+    sqlite3 *fichier = nullptr;
+    bool copiee = sqlite3_open_v2(QFile::encodeName(enCours).constData(), &fichier,
+                                  SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+                  == SQLITE_OK;
+    if (copiee) {
+        // A temporary file, synced as a whole before it is named.
+        sqlite3_exec(fichier, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF;", nullptr, nullptr, nullptr);
+        sqlite3_backup *copie = sqlite3_backup_init(fichier, "main", store, "main");
+        copiee = copie && sqlite3_backup_step(copie, -1) == SQLITE_DONE;
+        if (copie)
+            copiee = sqlite3_backup_finish(copie) == SQLITE_OK && copiee;
+    }
+    copiee = sqlite3_close(fichier) == SQLITE_OK && copiee;
+    return copiee;
+}
+
+// The rows are in the file: a new, empty in-memory database takes the
+// store's place, which frees the old one at once instead of deleting
+// millions of rows one by one.
+void GestionBDD::remplacerStore()
+{
+    m_requetes.clear();
+    bdd.close();
+    if (!bdd.open()) {
+        Console::ecrire(tr("Connexion à la base de données impossible: %1").arg(bdd.lastError().text()));
+        return;
+    }
+    creerTables();
+}
+
+void GestionBDD::sauvegarderBDD()
+{
+    ouvrir();
+    const QString fichier = nomFichierSauvegarde();
+    const QString enCours = fichier + suffixeEnCours();
+    if (m_journal)
+        m_journal->assigner(fichier);
+
+    // The page copy is the quick way; when it cannot be made, the statements
+    // run and say which step fails, as they always have.
+    const bool pages = copierPages(enCours);
+    bool copiee = pages;
+    if (pages) {
+        remplacerStore();
+    } else {
+        QFile::remove(enCours);
+        copiee = copierLignes(enCours);
+    }
 
     // The name was free when the run began: a file there now is this run's,
     // and without the rows it would only mislead.
@@ -597,9 +673,8 @@ void GestionBDD::sauvegarderBDD()
     else if (nommerSauvegarde(enCours, fichier) && m_journal)
         m_journal->sauvegardeTerminee(fichier);
 
-    QSqlDatabase::removeDatabase(nomConnexionSauvegarde());
     if (copiee)
-        rendreMemoire();
+        rendreMemoire(!pages);
     m_minuteurSauvegarde->start();
 }
 
@@ -621,13 +696,14 @@ bool GestionBDD::nommerSauvegarde(const QString &enCours, const QString &fichier
     return true;
 }
 
-void GestionBDD::rendreMemoire()
+void GestionBDD::rendreMemoire(bool compacter)
 {
-    // The emptied store keeps its freed pages for later rows; once empty it
-    // is rebuilt in a moment, and the memory goes back to the system
-    // instead of staying at the hour's peak.
+    // A store emptied row by row keeps its freed pages for later rows; once
+    // empty it is rebuilt in a moment, and the memory goes back to the
+    // system instead of staying at the hour's peak.
     QSqlQuery requete(bdd);
-    executer(requete, QStringLiteral("VACUUM"));
+    if (compacter)
+        executer(requete, QStringLiteral("VACUUM"));
     executer(requete, QStringLiteral("PRAGMA shrink_memory"));
 #ifdef __GLIBC__
     ::malloc_trim(0);

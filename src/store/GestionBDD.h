@@ -44,7 +44,10 @@ private:
     void mettreDeCoteSauvegardesInterrompues();
     bool nommerSauvegarde(const QString &enCours, const QString &fichier);
     void stocker(const QString &donnees);
-    void rendreMemoire();
+    void rendreMemoire(bool compacter);
+    bool copierPages(const QString &enCours);
+    bool copierLignes(const QString &enCours);
+    void remplacerStore();
     bool verifierRequete(const QSqlQuery &requete);
     bool verifierRequete(const QSqlQuery &requete, const QString &texteAffiche);
     QVariant insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes,
