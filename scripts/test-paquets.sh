@@ -2,8 +2,8 @@
 # Builds the Debian packages and checks them as an operator meets them, on
 # this machine, as root: lintian, installation with apt-get, the files and
 # units where the README says, the installed collector and agent run against
-# each other as their units start them (without systemd), then removal and
-# purge, and what each leaves. Takes the collector's display port 56000: run
+# each other as their units start them (without systemd), then an upgrade,
+# the removal and the purge, and what each leaves. Takes the collector's display port 56000: run
 # it under `flock /tmp/collecteur-56000.lock` as the other tests. Refuses to
 # run where the packages, their user or /var/lib/collecteur already are, and
 # leaves none of them behind.
@@ -28,13 +28,6 @@ if getent passwd collecteur >/dev/null || getent group collecteur >/dev/null || 
     exit 1
 fi
 
-echo "== Paquets Debian : construction"
-"$racine/scripts/paquets.sh" >/dev/null
-construction="$racine/build/paquets-qt5"
-serveur=$(ls "$construction"/collecteur_*_amd64.deb)
-sonde=$(ls "$construction"/collecteur-sonde_*_amd64.deb)
-outils=$(ls "$construction"/collecteur-outils_*_amd64.deb)
-
 temporaire=$(mktemp -d)
 pids=""
 nettoyer() {
@@ -53,6 +46,17 @@ nettoyer() {
 trap nettoyer EXIT
 trap 'exit 1' HUP INT PIPE TERM
 
+echo "== Paquets Debian : construction"
+# A revision 2 of the same packages, to upgrade to.
+construction="$racine/build/paquets-qt5"
+"$racine/scripts/paquets.sh" -DCOLLECTEUR_REVISION_DEBIAN=2 >/dev/null
+mkdir "$temporaire/revision2"
+cp "$construction"/collecteur_*.deb "$construction"/collecteur-sonde_*.deb "$temporaire/revision2/"
+"$racine/scripts/paquets.sh" >/dev/null
+serveur=$(ls "$construction"/collecteur_*_amd64.deb)
+sonde=$(ls "$construction"/collecteur-sonde_*_amd64.deb)
+outils=$(ls "$construction"/collecteur-outils_*_amd64.deb)
+
 echecs=0
 verifier() {
     description=$1
@@ -68,6 +72,7 @@ contient() { printf '%s\n' "$2" | grep -Eq -- "$1"; }
 absent() { ! printf '%s\n' "$2" | grep -Eq -- "$1"; }
 lien() { [ "$(readlink "$1")" = "$2" ]; }
 proprietaire() { [ "$(stat -c '%U:%G %a' "$1")" = "$2" ]; }
+existe() { getent passwd "$1" >/dev/null; }
 rien_sous() { [ -z "$(find "$1" -name "$2" 2>/dev/null)" ]; }
 
 echo "== lintian"
@@ -166,7 +171,7 @@ lancer() {
 }
 attendre() {
     for _ in $(seq 150); do
-        grep -q -- "$2" "$temporaire/$1.console" && return 0
+        grep -qs -- "$2" "$temporaire/$1.console" && return 0
         sleep 0.1
     done
     return 1
@@ -199,6 +204,19 @@ if [ "$echecs" -gt 0 ]; then
     sed 's/^/collecteur-sonde: /' "$temporaire/collecteur-sonde.console" >&2
 fi
 
+echo "== Mise à jour"
+(cd "$temporaire/revision2" && flock /tmp/apt.lock apt-get install -y -qq ./collecteur_*.deb ./collecteur-sonde_*.deb) \
+    >"$temporaire/apt.log" 2>&1 || { cat "$temporaire/apt.log" >&2; exit 1; }
+verifier "collecteur mis à jour en révision 2" \
+    contient '-2$' "$(dpkg-query -W -f='${Version}' collecteur)"
+verifier "/etc/default/collecteur gardé, tel que modifié" grep -q -- "--port=$port" /etc/default/collecteur
+verifier "/etc/default/collecteur-sonde gardé, tel que modifié" grep -q -- "--nom=essai-paquets" /etc/default/collecteur-sonde
+verifier "sauvegarde gardée" test -f "${sauvegarde:-/absente}"
+for unite in collecteur collecteur-sonde; do
+    verifier "$unite.service toujours activé" \
+        lien "/etc/systemd/system/multi-user.target.wants/$unite.service" "/lib/systemd/system/$unite.service"
+done
+
 echo "== Retrait"
 flock /tmp/apt.lock apt-get remove -y -qq collecteur collecteur-sonde >/dev/null
 for fichier in /usr/bin/collecteur /usr/bin/collecteur-sonde /lib/systemd/system/collecteur.service \
@@ -208,7 +226,7 @@ done
 verifier "/etc/default/collecteur gardé, tel que modifié" grep -q -- "--port=$port" /etc/default/collecteur
 verifier "/etc/default/collecteur-sonde gardé" test -f /etc/default/collecteur-sonde
 verifier "sauvegarde gardée" test -f "${sauvegarde:-/absente}"
-verifier "utilisateur collecteur gardé" getent passwd collecteur
+verifier "utilisateur collecteur gardé" existe collecteur
 
 echo "== Purge"
 flock /tmp/apt.lock apt-get purge -y -qq collecteur collecteur-sonde >/dev/null
