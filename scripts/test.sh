@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the collector and its tests, with warnings as errors, and runs every
-# test, for each Qt major version given (default: 5 and 6).
+# test, for each Qt major version given (default: 5 and 6); as root, then
+# builds, installs and purges the Debian packages (scripts/test-paquets.sh).
 set -eu
 
 racine=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,3 +16,10 @@ for major in $majors; do
     cmake --build "$construction"
     (cd "$construction" && ctest --output-on-failure --timeout 600)
 done
+
+# The Debian packages, installed and purged on this machine: root only.
+if [ "$(id -u)" -eq 0 ]; then
+    "$racine/scripts/test-paquets.sh"
+else
+    echo "== Paquets Debian : essai sauté (il installe et purge des paquets, root seulement : scripts/test-paquets.sh)"
+fi
