@@ -85,6 +85,12 @@ def statut_memoire(pid):
     return memoire
 
 
+# The fleet hour is sent at a pace the store keeps up with: relayed frames no
+# longer wait for the store, and a backlog in its queue would be measured as
+# the memory holding the hour.
+RYTHME_REMPLISSAGE = 2500
+
+
 def temps_cpu(pid):
     try:
         with open(f"/proc/{pid}/stat") as fichier:
@@ -370,7 +376,8 @@ def flotte(programmes, hotes, vms, rapports):
         collecteur = Collecteur(programmes, dossier)
         debut = time.monotonic()
         sortie = subprocess.run([programmes.client, "flotte", f"--port={PORT_UDP}", f"--hotes={hotes}", f"--vms={vms}",
-                                 f"--rapports={rapports}", "--fenetre=2000", f"--affichage={PORT_AFFICHAGE}"],
+                                 f"--rapports={rapports}", "--fenetre=2000", f"--rythme={RYTHME_REMPLISSAGE}",
+                                 f"--affichage={PORT_AFFICHAGE}"],
                                 capture_output=True, text=True, check=False)
         attendre_repos(collecteur.processus.pid)
         remplissage = time.monotonic() - debut
@@ -439,7 +446,8 @@ def ecart_sauvegarde(programmes, hotes, vms, rapports):
                              FAKETIME_CACHE_DURATION="1")
         collecteur = Collecteur(programmes, dossier, environnement=environnement)
         subprocess.run([programmes.client, "flotte", f"--port={PORT_UDP}", f"--hotes={hotes}", f"--vms={vms}",
-                        f"--rapports={rapports}", "--fenetre=2000", f"--affichage={PORT_AFFICHAGE}"],
+                        f"--rapports={rapports}", "--fenetre=2000", f"--rythme={RYTHME_REMPLISSAGE}",
+                        f"--affichage={PORT_AFFICHAGE}"],
                        capture_output=True, text=True, check=False)
         attendre_repos(collecteur.processus.pid)
         client = subprocess.Popen([programmes.client, "ecart", f"--port={PORT_UDP}", f"--affichage={PORT_AFFICHAGE}",
