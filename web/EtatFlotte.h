@@ -37,8 +37,8 @@ class EtatFlotte
 public:
     // What changed since the previous publication: one summary per changed
     // hypervisor not published in the last periodeHote, and each one's VM
-    // list apart. Called more often than periodeHote, so that a host that
-    // reports once a second is not held back up to a second.
+    // list apart. Called when prochainePublication() comes, so that a host's
+    // report goes out as soon as its second allows.
     struct Publication
     {
         QByteArray maj;                  // JSON {maintenant, hotes[], oublies[]}, empty when nothing changed
@@ -54,9 +54,13 @@ public:
 
     explicit EtatFlotte(qint64 fenetreMs = 15 * 60000);
 
-    void ajouter(const RapportHyperviseur &rapport, qint64 maintenant);
+    // Returns the instant from which the host's summary may be published.
+    qint64 ajouter(const RapportHyperviseur &rapport, qint64 maintenant);
     // Also forgets the hosts silent for the whole window.
     Publication publier(qint64 maintenant);
+    // The first instant at which publier() has something to do (a changed
+    // host's second ends, a host is forgotten); -1 when the fleet is empty.
+    qint64 prochainePublication() const;
 
     QByteArray instantane(qint64 maintenant, bool connecte) const;
     // Empty when the host is unknown.

@@ -77,6 +77,7 @@ private slots:
     void dernierEtFenetre();
     void silence();
     void coalescence();
+    void prochainePublication();
     void oubli();
     void metriques();
     void metriquesEtiquettes_data();
@@ -221,6 +222,29 @@ void TestEtatFlotte::coalescence()
     QCOMPARE(objet(flotte.publier(t0 + 2000).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
     // Nothing new, nothing sent.
     QVERIFY(flotte.publier(t0 + 3000).maj.isEmpty());
+}
+
+void TestEtatFlotte::prochainePublication()
+{
+    EtatFlotte flotte(60000);
+    QCOMPARE(flotte.prochainePublication(), qint64(-1));
+    // A host never published may go out at once.
+    QVERIFY(flotte.ajouter(rapport(QStringLiteral("hv"), 1), t0) <= t0);
+    QVERIFY(flotte.prochainePublication() <= t0);
+    QCOMPARE(objet(flotte.publier(t0).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
+    // Then its next report waits for the end of its second, and no longer.
+    QCOMPARE(flotte.ajouter(rapport(QStringLiteral("hv"), 2), t0 + 300), t0 + 1000);
+    flotte.ajouter(rapport(QStringLiteral("autre"), 3), t0 + 400);
+    QVERIFY(flotte.prochainePublication() <= t0 + 400);
+    QCOMPARE(objet(flotte.publier(t0 + 400).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
+    QCOMPARE(flotte.prochainePublication(), t0 + 1000);
+    QVERIFY(flotte.publier(t0 + 999).maj.isEmpty());
+    QCOMPARE(objet(flotte.publier(t0 + 1000).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
+    // Nothing left to send: the next thing to do is forgetting the quieter host.
+    QCOMPARE(flotte.prochainePublication(), t0 + 300 + 60000 + 1);
+    flotte.publier(t0 + 60401);
+    QVERIFY(flotte.hotes().isEmpty());
+    QCOMPARE(flotte.prochainePublication(), qint64(-1));
 }
 
 void TestEtatFlotte::oubli()
