@@ -73,7 +73,12 @@ qint64 EtatFlotte::ajouter(const RapportHyperviseur &rapport, qint64 maintenant)
 
     m_modifies.insert(rapport.nom);
     m_oublies.removeAll(rapport.nom);
-    return hote.publie + periodeHote;
+    return suivantePublication(hote);
+}
+
+qint64 EtatFlotte::suivantePublication(const HoteFlotte &hote)
+{
+    return (hote.publie / periodeHote + 1) * periodeHote;
 }
 
 bool EtatFlotte::silencieux(const HoteFlotte &hote, qint64 maintenant) const
@@ -122,7 +127,7 @@ EtatFlotte::Publication EtatFlotte::publier(qint64 maintenant)
     QByteArray hotes = "[";
     for (auto it = m_modifies.begin(); it != m_modifies.end();) {
         HoteFlotte &hote = m_hotes[*it];
-        if (maintenant - hote.publie < periodeHote) {
+        if (maintenant < suivantePublication(hote)) {
             ++it;
             continue;
         }
@@ -150,7 +155,7 @@ qint64 EtatFlotte::prochainePublication() const
             prochaine = instant;
     };
     for (const QString &nom : m_modifies)
-        auPlusTot(m_hotes.constFind(nom)->publie + periodeHote);
+        auPlusTot(suivantePublication(*m_hotes.constFind(nom)));
     for (const HoteFlotte &hote : m_hotes)
         auPlusTot(hote.recu + m_fenetre + 1);
     return prochaine;

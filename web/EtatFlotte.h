@@ -36,9 +36,9 @@ class EtatFlotte
 {
 public:
     // What changed since the previous publication: one summary per changed
-    // hypervisor not published in the last periodeHote, and each one's VM
-    // list apart. Called when prochainePublication() comes, so that a host's
-    // report goes out as soon as its second allows.
+    // hypervisor not yet published in this second of the clock, and each
+    // one's VM list apart. Called when prochainePublication() comes, so that
+    // a host's report goes out as soon as its second allows.
     struct Publication
     {
         QByteArray maj;                  // JSON {maintenant, hotes[], oublies[]}, empty when nothing changed
@@ -47,7 +47,11 @@ public:
 
     // Until a host has sent twice, its agent's default interval is assumed.
     static constexpr qint64 intervalleParDefaut = 10000;
-    // At most one summary per host in this time, whatever its report rate.
+    // At most one summary per host in each such slice of the clock (ms since
+    // the epoch), whatever its report rate. Slices rather than this long
+    // after the previous summary: a host that reports once a second would
+    // otherwise wait each time a little longer than the time before (by
+    // however late its previous summary went), until a whole second.
     static constexpr qint64 periodeHote = 1000;
     // Missing this many usual intervals makes a host silent.
     static constexpr int intervallesManques = 3;
@@ -72,6 +76,7 @@ public:
     qint64 fenetre() const { return m_fenetre; }
 
 private:
+    static qint64 suivantePublication(const HoteFlotte &hote);
     QByteArray resume(const HoteFlotte &hote, qint64 maintenant) const;
 
     qint64 m_fenetre;

@@ -78,6 +78,7 @@ private slots:
     void silence();
     void coalescence();
     void prochainePublication();
+    void unRapportParSeconde();
     void oubli();
     void metriques();
     void metriquesEtiquettes_data();
@@ -245,6 +246,23 @@ void TestEtatFlotte::prochainePublication()
     flotte.publier(t0 + 60401);
     QVERIFY(flotte.hotes().isEmpty());
     QCOMPARE(flotte.prochainePublication(), qint64(-1));
+}
+
+void TestEtatFlotte::unRapportParSeconde()
+{
+    // A host that reports once a second, each summary going out 30 ms after
+    // its report: none is held back, however many seconds go by.
+    EtatFlotte flotte;
+    for (int seconde = 0; seconde < 20; ++seconde) {
+        const qint64 arrivee = t0 + 600 + seconde * 1000;
+        QVERIFY2(flotte.ajouter(rapport(QStringLiteral("hv"), seconde), arrivee) <= arrivee, qPrintable(QString::number(seconde)));
+        const QJsonArray hotes = objet(flotte.publier(arrivee + 30).maj).value(QStringLiteral("hotes")).toArray();
+        QCOMPARE(hotes.size(), 1);
+        QCOMPARE(hotes.first().toObject().value(QStringLiteral("cpu")).toDouble(), double(seconde));
+    }
+    // Two in the same second: the second one waits for the next.
+    QCOMPARE(flotte.ajouter(rapport(QStringLiteral("hv"), 99), t0 + 19700), t0 + 20000);
+    QVERIFY(flotte.publier(t0 + 19999).maj.isEmpty());
 }
 
 void TestEtatFlotte::oubli()
