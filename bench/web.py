@@ -8,7 +8,9 @@
    summary by the page minus reception of the report by collecteur-web).
 2. One /metrics scrape with the 20,000 VM series of that fleet.
 3. A 24-hour history query for one host over 24 hourly backup files of the
-   whole fleet (one report per host every 10 s, the agents' default).
+   whole fleet (one report per host every 10 s, the agents' default): its
+   time and the CPU time it takes. The files take minutes to make: with
+   --historique=DOSSIER they are kept there and reused by the next run.
 Prints a Markdown section on standard output."""
 
 import argparse
@@ -60,6 +62,8 @@ class Collecteur(threading.Thread):
         super().__init__(daemon=True)
         self.serveur = socket.create_server(("127.0.0.1", port))
         self.arret = False
+        self.mesure = False
+        self.retards = []  # how late each hundred reports went, ms: late ones come in a burst
         self.modeles = [rapport(h, 1234567890).split("1234567890") for h in range(HOTES)]
 
     def run(self):
@@ -70,6 +74,8 @@ class Collecteur(threading.Thread):
         while not self.arret:
             t = str(int(time.time()))
             for h in range(0, HOTES, 100):
+                if self.mesure:
+                    self.retards.append((time.monotonic() - debut - seconde - h / HOTES) * 1000)
                 client.sendall(b"".join(trame(t.join(self.modeles[i])) for i in range(h, h + 100)))
                 attente = debut + seconde + (h + 100) / HOTES - time.monotonic()
                 if attente > 0:
@@ -95,7 +101,9 @@ def pages(port, nombre, echauffement, duree, resultats):
     for s in prises:
         selecteur.register(s, selectors.EVENT_READ)
     recu = re.compile(rb'"recu":(\d+)')
+    publie = re.compile(rb'"maintenant":(\d+)')
     retards = []
+    attentes = []
     debut_mesure = time.monotonic() + echauffement
     fin_mesure = debut_mesure + duree
     while time.monotonic() < fin_mesure:
@@ -137,8 +145,11 @@ def pages(port, nombre, echauffement, duree, resultats):
             if mesure:
                 for evenement in flux[:fin].split(b"\n\n"):
                     if evenement.startswith(b"event: maj"):
-                        retards.extend(arrivee - int(r) for r in recu.findall(evenement))
-    resultats.put(([etats[s]["octets"] for s in prises], retards))
+                        receptions = [int(r) for r in recu.findall(evenement)]
+                        publication = int(publie.search(evenement).group(1))
+                        retards.extend(arrivee - r for r in receptions)
+                        attentes.extend(publication - r for r in receptions)
+    resultats.put(([etats[s]["octets"] for s in prises], retards, attentes))
 
 
 def cpu_et_memoire(pid):
@@ -215,6 +226,7 @@ def main():
                                               "(they take minutes to make); a temporary one by default")
     args = analyse.parse_args()
 
+    charge_debut = os.getloadavg()[0]
     with tempfile.TemporaryDirectory() as temporaire:
         dossier = args.historique or temporaire
         os.makedirs(dossier, exist_ok=True)
@@ -243,16 +255,20 @@ def main():
             lecteurs = multiprocessing.Process(target=pages, args=(port_web, PAGES, echauffement, args.duree, resultats))
             lecteurs.start()
             time.sleep(echauffement)
+            collecteur.mesure = True
             cpu0, _ = cpu_et_memoire(web.pid)
             t0 = time.monotonic()
             time.sleep(args.duree)
             cpu1, rss = cpu_et_memoire(web.pid)
             ecoule = time.monotonic() - t0
+            collecteur.mesure = False
+            envoi = sorted(collecteur.retards)
             part_cpu = (cpu1 - cpu0) / ecoule
-            octets, retards = resultats.get(timeout=60)
+            octets, retards, attentes = resultats.get(timeout=60)
             lecteurs.join(30)
             debits = [o / ecoule for o in octets]
             retards.sort()
+            attentes.sort()
 
             base = "http://127.0.0.1:%d" % port_web
             scrapes = []
@@ -263,11 +279,13 @@ def main():
             collecteur.arret = True
 
             historiques = []
+            cpu_historique, _ = cpu_et_memoire(web.pid)
             for h in range(5):
                 url = "%s/api/historique?hyperviseur=hv-%04d&depuis=%d&jusqua=%d" % (base, 100 + h, maintenant - 86400,
                                                                                       maintenant)
                 duree, corps = obtenir(url)
                 historiques.append(duree)
+            cpu_historique = (cpu_et_memoire(web.pid)[0] - cpu_historique) / 5
             reponse = json.loads(corps)
         finally:
             web.terminate()
@@ -288,15 +306,23 @@ def main():
           % (statistics.mean(debits) / 1000, min(debits) / 1000, max(debits) / 1000))
     print("| How far behind a page is (report received -> summary at the page), median / p99 / max | %.0f / %.0f / %.0f ms "
           "| < 1 s |" % (statistics.median(retards), retards[int(len(retards) * 0.99)], retards[-1]))
+    print("| Of which in collecteur-web (report received -> its summary published), median / p99 / max "
+          "| %.0f / %.0f / %.0f ms | |" % (statistics.median(attentes), attentes[int(len(attentes) * 0.99)], attentes[-1]))
+    print("| How late the stand-in collector sent, median / p99 / max (a late second comes in a burst, whose "
+          "hosts then wait for the end of their second) | %.0f / %.0f / %.0f ms | |"
+          % (statistics.median(envoi), envoi[int(len(envoi) * 0.99)], envoi[-1]))
     print("| One /metrics scrape, %d VM series (%d kB), best / median of 5 | %s / %s | < 100 ms |"
           % (series_vm, len(metriques) // 1000, ms(min(scrapes)), ms(statistics.median(scrapes))))
     print("| 24-hour history of one host over 24 fleet-hour files (%d points, %d VMs, %d kB), best / median of 5 "
           "| %s / %s | < 300 ms |" % (len(reponse["hyperviseur"]["t"]), len(reponse["vms"]), len(corps) // 1000,
                                      ms(min(historiques)), ms(statistics.median(historiques))))
+    print("| CPU time of collecteur-web per history query (all its threads) | %s | |" % ms(cpu_historique))
     print("\nThe 24 backup files: %d hosts x 360 reports (one per 10 s) x %d VMs each, %.0f MB in all, %s; "
           "the query reads %d files." % (HOTES, VMS, taille / 1e6,
                                          "made in %.0f s" % generation if generation is not None
                                          else "made by an earlier run", reponse["fichiers"]))
+    print("Load average of the machine (other programs included): %.1f at the start, %.1f at the end."
+          % (charge_debut, os.getloadavg()[0]))
 
 
 if __name__ == "__main__":
