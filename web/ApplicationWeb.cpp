@@ -115,7 +115,7 @@ void ApplicationWeb::planifier(qint64 instant)
         return;
     m_prochainePublication = instant;
     // Bounded, so that a change of the system clock is caught up within a minute.
-    m_publication.start(int(qBound<qint64>(0, instant - maintenant(), 60000)));
+    m_publication.start(int(qBound(qint64(0), instant - maintenant(), qint64(60000))));
 }
 
 void ApplicationWeb::connexionChangee(bool connecte)
