@@ -38,6 +38,8 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
 {
     connect(&m_client, &ClientCollecteur::rapportRecu, this, &ApplicationWeb::recevoir);
     connect(&m_client, &ClientCollecteur::connexionChangee, this, &ApplicationWeb::connexionChangee);
+    m_publication.setSingleShot(true);
+    m_publication.setTimerType(Qt::PreciseTimer);
     connect(&m_publication, &QTimer::timeout, this, &ApplicationWeb::publier);
     connect(&m_entretien, &QTimer::timeout, this, &ApplicationWeb::entretenir);
 
@@ -66,7 +68,8 @@ bool ApplicationWeb::demarrer()
     Terminal::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2).")
                          .arg(adresseAffichee(m_parametres.ecoute, m_serveur.port()),
                               QDir(m_parametres.sauvegardes).absolutePath()));
-    m_publication.start(periodePublication);
+    m_demarre = true;
+    planifier(m_flotte.prochainePublication());
     m_entretien.start(periodeEntretien);
     m_client.demarrer();
     return true;
@@ -74,6 +77,7 @@ bool ApplicationWeb::demarrer()
 
 void ApplicationWeb::arreter()
 {
+    m_demarre = false;
     m_publication.stop();
     m_entretien.stop();
     m_serveur.arreter();
@@ -86,17 +90,32 @@ void ApplicationWeb::recevoir(const QString &texte)
         ++m_invalides;
         return;
     }
-    m_flotte.ajouter(rapport, maintenant());
+    planifier(m_flotte.ajouter(rapport, maintenant()));
 }
 
 void ApplicationWeb::publier()
 {
-    const EtatFlotte::Publication publication = m_flotte.publier(maintenant());
-    if (publication.maj.isEmpty())
+    m_dernierePublication = maintenant();
+    m_publication.stop();
+    const EtatFlotte::Publication publication = m_flotte.publier(m_dernierePublication);
+    if (!publication.maj.isEmpty()) {
+        m_serveur.diffuser(ServeurHttp::evenement("maj", publication.maj));
+        for (auto it = publication.vms.constBegin(); it != publication.vms.constEnd(); ++it)
+            m_serveur.diffuser(ServeurHttp::evenement("vms", it.value()), it.key());
+    }
+    planifier(m_flotte.prochainePublication());
+}
+
+void ApplicationWeb::planifier(qint64 instant)
+{
+    if (!m_demarre || instant < 0)
         return;
-    m_serveur.diffuser(ServeurHttp::evenement("maj", publication.maj));
-    for (auto it = publication.vms.constBegin(); it != publication.vms.constEnd(); ++it)
-        m_serveur.diffuser(ServeurHttp::evenement("vms", it.value()), it.key());
+    instant = qMax(instant, m_dernierePublication + delaiLot);
+    if (m_publication.isActive() && m_prochainePublication <= instant)
+        return;
+    m_prochainePublication = instant;
+    // Bounded, so that a change of the system clock is caught up within a minute.
+    m_publication.start(int(qBound(qint64(0), instant - maintenant(), qint64(60000))));
 }
 
 void ApplicationWeb::connexionChangee(bool connecte)

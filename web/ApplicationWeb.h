@@ -27,7 +27,8 @@ class ApplicationWeb : public QObject
     Q_OBJECT
 
 public:
-    static constexpr int periodePublication = 200;
+    // Reports that come together go out in one update, at most this often (ms).
+    static constexpr int delaiLot = 50;
     // A comment line now and then, so that a page gone without a word is found out.
     static constexpr int periodeEntretien = 15000;
     // At most a week and a day of history per request.
@@ -52,6 +53,7 @@ private slots:
     void entretenir();
 
 private:
+    void planifier(qint64 instant);
     ReponseHttp flux(const RequeteHttp &requete);
     ReponseHttp hyperviseur(const RequeteHttp &requete);
     ReponseHttp metriques(const RequeteHttp &requete);
@@ -62,6 +64,9 @@ private:
     ClientCollecteur m_client;
     ServeurHttp m_serveur;
     QTimer m_publication;
+    qint64 m_prochainePublication = 0;
+    qint64 m_dernierePublication = 0;
+    bool m_demarre = false;
     QTimer m_entretien;
     quint64 m_invalides = 0;
 };

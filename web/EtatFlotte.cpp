@@ -44,7 +44,7 @@ EtatFlotte::EtatFlotte(qint64 fenetreMs)
 {
 }
 
-void EtatFlotte::ajouter(const RapportHyperviseur &rapport, qint64 maintenant)
+qint64 EtatFlotte::ajouter(const RapportHyperviseur &rapport, qint64 maintenant)
 {
     HoteFlotte &hote = m_hotes[rapport.nom];
     if (hote.recu > 0 && maintenant > hote.recu) {
@@ -73,6 +73,12 @@ void EtatFlotte::ajouter(const RapportHyperviseur &rapport, qint64 maintenant)
 
     m_modifies.insert(rapport.nom);
     m_oublies.removeAll(rapport.nom);
+    return suivantePublication(hote);
+}
+
+qint64 EtatFlotte::suivantePublication(const HoteFlotte &hote)
+{
+    return (hote.publie / periodeHote + 1) * periodeHote;
 }
 
 bool EtatFlotte::silencieux(const HoteFlotte &hote, qint64 maintenant) const
@@ -121,7 +127,7 @@ EtatFlotte::Publication EtatFlotte::publier(qint64 maintenant)
     QByteArray hotes = "[";
     for (auto it = m_modifies.begin(); it != m_modifies.end();) {
         HoteFlotte &hote = m_hotes[*it];
-        if (maintenant - hote.publie < periodeHote) {
+        if (maintenant < suivantePublication(hote)) {
             ++it;
             continue;
         }
@@ -139,6 +145,20 @@ EtatFlotte::Publication EtatFlotte::publier(qint64 maintenant)
                       + ",\"oublies\":" + QJsonDocument(QJsonArray::fromStringList(m_oublies)).toJson(QJsonDocument::Compact) + '}';
     m_oublies.clear();
     return publication;
+}
+
+qint64 EtatFlotte::prochainePublication() const
+{
+    qint64 prochaine = -1;
+    const auto auPlusTot = [&prochaine](qint64 instant) {
+        if (prochaine < 0 || instant < prochaine)
+            prochaine = instant;
+    };
+    for (const QString &nom : m_modifies)
+        auPlusTot(suivantePublication(*m_hotes.constFind(nom)));
+    for (const HoteFlotte &hote : m_hotes)
+        auPlusTot(hote.recu + m_fenetre + 1);
+    return prochaine;
 }
 
 QByteArray EtatFlotte::instantane(qint64 maintenant, bool connecte) const

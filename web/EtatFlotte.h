@@ -36,9 +36,9 @@ class EtatFlotte
 {
 public:
     // What changed since the previous publication: one summary per changed
-    // hypervisor not published in the last periodeHote, and each one's VM
-    // list apart. Called more often than periodeHote, so that a host that
-    // reports once a second is not held back up to a second.
+    // hypervisor not yet published in this second of the clock, and each
+    // one's VM list apart. Called when prochainePublication() comes, so that
+    // a host's report goes out as soon as its second allows.
     struct Publication
     {
         QByteArray maj;                  // JSON {maintenant, hotes[], oublies[]}, empty when nothing changed
@@ -47,16 +47,24 @@ public:
 
     // Until a host has sent twice, its agent's default interval is assumed.
     static constexpr qint64 intervalleParDefaut = 10000;
-    // At most one summary per host in this time, whatever its report rate.
+    // At most one summary per host in each such slice of the clock (ms since
+    // the epoch), whatever its report rate. Slices rather than this long
+    // after the previous summary: a host that reports once a second would
+    // otherwise wait each time a little longer than the time before (by
+    // however late its previous summary went), until a whole second.
     static constexpr qint64 periodeHote = 1000;
     // Missing this many usual intervals makes a host silent.
     static constexpr int intervallesManques = 3;
 
     explicit EtatFlotte(qint64 fenetreMs = 15 * 60000);
 
-    void ajouter(const RapportHyperviseur &rapport, qint64 maintenant);
+    // Returns the instant from which the host's summary may be published.
+    qint64 ajouter(const RapportHyperviseur &rapport, qint64 maintenant);
     // Also forgets the hosts silent for the whole window.
     Publication publier(qint64 maintenant);
+    // The first instant at which publier() has something to do (a changed
+    // host's second ends, a host is forgotten); -1 when the fleet is empty.
+    qint64 prochainePublication() const;
 
     QByteArray instantane(qint64 maintenant, bool connecte) const;
     // Empty when the host is unknown.
@@ -68,6 +76,7 @@ public:
     qint64 fenetre() const { return m_fenetre; }
 
 private:
+    static qint64 suivantePublication(const HoteFlotte &hote);
     QByteArray resume(const HoteFlotte &hote, qint64 maintenant) const;
 
     qint64 m_fenetre;

@@ -8,7 +8,8 @@
 // Reads a hypervisor's history from the collector's hourly backup files,
 // opened read-only (never created, never written), and thins each series to
 // at most pointsMaximum averaged points. Safe from any thread: each call
-// opens its own connections, in the thread that makes it.
+// opens its own connections, in the threads it starts (up to filsMaximum,
+// the one that calls included).
 class LecteurHistorique
 {
 public:
@@ -18,6 +19,7 @@ public:
     // are chosen with this much to spare, seconds, and rows by their time.
     static constexpr qint64 marge = 600;
     static constexpr qint64 dureeFichierMaximum = 3600;
+    static constexpr int filsMaximum = 2;
 
     struct Fichier
     {

@@ -77,6 +77,8 @@ private slots:
     void dernierEtFenetre();
     void silence();
     void coalescence();
+    void prochainePublication();
+    void unRapportParSeconde();
     void oubli();
     void metriques();
     void metriquesEtiquettes_data();
@@ -221,6 +223,46 @@ void TestEtatFlotte::coalescence()
     QCOMPARE(objet(flotte.publier(t0 + 2000).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
     // Nothing new, nothing sent.
     QVERIFY(flotte.publier(t0 + 3000).maj.isEmpty());
+}
+
+void TestEtatFlotte::prochainePublication()
+{
+    EtatFlotte flotte(60000);
+    QCOMPARE(flotte.prochainePublication(), qint64(-1));
+    // A host never published may go out at once.
+    QVERIFY(flotte.ajouter(rapport(QStringLiteral("hv"), 1), t0) <= t0);
+    QVERIFY(flotte.prochainePublication() <= t0);
+    QCOMPARE(objet(flotte.publier(t0).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
+    // Then its next report waits for the end of its second, and no longer.
+    QCOMPARE(flotte.ajouter(rapport(QStringLiteral("hv"), 2), t0 + 300), t0 + 1000);
+    flotte.ajouter(rapport(QStringLiteral("autre"), 3), t0 + 400);
+    QVERIFY(flotte.prochainePublication() <= t0 + 400);
+    QCOMPARE(objet(flotte.publier(t0 + 400).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
+    QCOMPARE(flotte.prochainePublication(), t0 + 1000);
+    QVERIFY(flotte.publier(t0 + 999).maj.isEmpty());
+    QCOMPARE(objet(flotte.publier(t0 + 1000).maj).value(QStringLiteral("hotes")).toArray().size(), 1);
+    // Nothing left to send: the next thing to do is forgetting the quieter host.
+    QCOMPARE(flotte.prochainePublication(), t0 + 300 + 60000 + 1);
+    flotte.publier(t0 + 60401);
+    QVERIFY(flotte.hotes().isEmpty());
+    QCOMPARE(flotte.prochainePublication(), qint64(-1));
+}
+
+void TestEtatFlotte::unRapportParSeconde()
+{
+    // A host that reports once a second, each summary going out 30 ms after
+    // its report: none is held back, however many seconds go by.
+    EtatFlotte flotte;
+    for (int seconde = 0; seconde < 20; ++seconde) {
+        const qint64 arrivee = t0 + 600 + seconde * 1000;
+        QVERIFY2(flotte.ajouter(rapport(QStringLiteral("hv"), seconde), arrivee) <= arrivee, qPrintable(QString::number(seconde)));
+        const QJsonArray hotes = objet(flotte.publier(arrivee + 30).maj).value(QStringLiteral("hotes")).toArray();
+        QCOMPARE(hotes.size(), 1);
+        QCOMPARE(hotes.first().toObject().value(QStringLiteral("cpu")).toDouble(), double(seconde));
+    }
+    // Two in the same second: the second one waits for the next.
+    QCOMPARE(flotte.ajouter(rapport(QStringLiteral("hv"), 99), t0 + 19700), t0 + 20000);
+    QVERIFY(flotte.publier(t0 + 19999).maj.isEmpty());
 }
 
 void TestEtatFlotte::oubli()

@@ -9,6 +9,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 // The history read from backup files that the real collector wrote.
@@ -21,6 +24,7 @@ private slots:
     void lire_data();
     void lire();
     void fichiersChoisis();
+    void plusieursFichiers();
     void illisibleEtAbsent();
 
 private:
@@ -125,6 +129,49 @@ void TestHistorique::fichiersChoisis()
     QCOMPARE(LecteurHistorique::fichiers(m_dossier.path(), horodatage - 1800, horodatage - 1700).size(), 1);
     QCOMPARE(LecteurHistorique::fichiers(m_dossier.path(), horodatage - 7 * 3600, horodatage - 5 * 3600).size(), 0);
     QCOMPARE(LecteurHistorique::fichiers(m_dossier.path(), horodatage + 3600, horodatage + 7200).size(), 0);
+}
+
+void TestHistorique::plusieursFichiers()
+{
+    // The collector's file and a copy an hour later, its rows 50 s later,
+    // cpu + 100 and its VM renamed: bins that take rows from both files
+    // average them all, whichever thread read which file.
+    QTemporaryDir dossier;
+    const QString source = QDir(m_dossier.path()).entryList({QStringLiteral("collecteur*.db")}).constFirst();
+    const QDateTime instant = QDateTime::fromString(source.mid(10, 19), QStringLiteral("dd-MM-yyyy_hh-mm-ss"));
+    const QString copie = QStringLiteral("collecteur%1.db").arg(instant.addSecs(3600).toString(QStringLiteral("dd-MM-yyyy_hh-mm-ss")));
+    QVERIFY(QFile::copy(QDir(m_dossier.path()).filePath(source), dossier.filePath(source)));
+    QVERIFY(QFile::copy(QDir(m_dossier.path()).filePath(source), dossier.filePath(copie)));
+    {
+        QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copie"));
+        base.setDatabaseName(dossier.filePath(copie));
+        QVERIFY(base.open());
+        QSqlQuery requete(base);
+        for (const QString &texte : {QStringLiteral("UPDATE InfosHyperviseurs SET time = time + 50"),
+                                     QStringLiteral("UPDATE InfosHyperviseurs SET cpu = cpu + 100 WHERE typeof(cpu) = 'real'"),
+                                     QStringLiteral("UPDATE InfosVMs SET name = 'vm-b'")})
+            QVERIFY2(requete.exec(texte), qPrintable(requete.lastError().text()));
+        base.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("copie"));
+
+    // Two bins of 75 s: rows 0 to 70 s of the first file, 50 to 70 s of the copy; then the rest.
+    const QJsonObject h = QJsonDocument::fromJson(LecteurHistorique::lire(dossier.path(), QStringLiteral("hv-h"), m_debut,
+                                                                          m_debut + 149, 2))
+                              .object();
+    QCOMPARE(h.value(QStringLiteral("fichiers")).toInt(), 2);
+    QCOMPARE(h.value(QStringLiteral("illisibles")).toInt(), 0);
+    const QJsonArray cpu = h.value(QStringLiteral("hyperviseur")).toObject().value(QStringLiteral("cpu")).toArray();
+    QCOMPARE(cpu.size(), 2);
+    QCOMPARE(cpu.at(0).toDouble(), (0 + 1 + 2 + 3 + 4 + 5 + 6 + 7 + 100 + 101 + 102) / 11.0);
+    QCOMPARE(cpu.at(1).toDouble(), (8 + 9 + 103 + 104 + 105 + 106 + 107 + 108 + 109) / 9.0);
+    const QJsonArray vms = h.value(QStringLiteral("vms")).toArray();
+    QCOMPARE(vms.size(), 2);
+    QCOMPARE(vms.at(0).toObject().value(QStringLiteral("nom")).toString(), QStringLiteral("vm-a"));
+    QCOMPARE(vms.at(0).toObject().value(QStringLiteral("cpu")).toArray(), (QJsonArray{7.0, 17.0}));
+    QCOMPARE(vms.at(1).toObject().value(QStringLiteral("nom")).toString(), QStringLiteral("vm-b"));
+    QCOMPARE(vms.at(1).toObject().value(QStringLiteral("uuid")).toString(), QStringLiteral("ua"));
+    QCOMPARE(vms.at(1).toObject().value(QStringLiteral("cpu")).toArray(), (QJsonArray{2.0, 12.0}));
 }
 
 void TestHistorique::illisibleEtAbsent()

@@ -18,6 +18,7 @@ private slots:
     void enTetesTropNombreux();
     void routes();
     void fluxCoalescence();
+    void fluxSansAttente();
     void pageBloquee();
     void centPages();
 };
@@ -162,6 +163,28 @@ void TestServeurHttp::fluxCoalescence()
     web.publier();
     QTest::qWait(200);
     QVERIFY(!page.readAll().contains("event:"));
+}
+
+void TestServeurHttp::fluxSansAttente()
+{
+    ApplicationWeb web(parametres(1));
+    QVERIFY(web.demarrer());
+    QTcpSocket page;
+    page.connectToHost(QHostAddress::LocalHost, web.serveur().port());
+    page.write("GET /api/flux HTTP/1.1\r\nHost: x\r\n\r\n");
+    QByteArray recu;
+    QTRY_VERIFY((recu += page.readAll()).contains("event: instantane"));
+
+    // Nobody calls publier(): each report goes out on its own, as soon as
+    // its host's second allows, the later of two taking the place of the other.
+    recu.clear();
+    web.recevoir(rapport(QStringLiteral("hv-e"), 1));
+    QTRY_VERIFY((recu += page.readAll()).contains("\"cpu\":1,"));
+    web.recevoir(rapport(QStringLiteral("hv-e"), 2));
+    web.recevoir(rapport(QStringLiteral("hv-e"), 3));
+    QTRY_VERIFY((recu += page.readAll()).contains("\"cpu\":3,"));
+    QVERIFY(!recu.contains("\"cpu\":2,"));
+    QCOMPARE(recu.count("event: maj"), 2);
 }
 
 void TestServeurHttp::pageBloquee()
