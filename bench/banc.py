@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Drives the collector benchmark and writes its results as a Markdown table.
 
 Started by bench/run.sh, which builds the programs first. Standard library only.

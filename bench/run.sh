@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The collector's benchmark, in one command: builds the collector, its tools
 # and the benchmark's programs in Release (Qt 5), runs every measurement and
 # writes bench/RESULTS.md. Takes about a quarter of an hour on two cores.

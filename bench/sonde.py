@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Measures the hypervisor agent, collecteur-sonde: CPU time per report and
 resident memory, with libvirt's in-process test driver holding many domains.
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The hypervisor agent's benchmark: builds collecteur-sonde in Release (Qt 5)
 # and measures its CPU time per report and its resident memory with 100
 # libvirt test-driver domains, into its own section of bench/RESULTS.md.

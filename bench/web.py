@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Benchmark of collecteur-web (see bench/README.md, section collecteur-web).
 
 1. Live load: a stand-in collector relays one report per second for each of

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Benchmark of collecteur-web: builds a Release program (Qt 5), runs
 # bench/web.py (about two minutes) and puts its section into bench/RESULTS.md.
 set -eu

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DatagrammeRapport.h"
 
 void DatagrammeRapport::commencer(QByteArray &tampon, quint32 sequence)

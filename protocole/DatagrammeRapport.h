@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DATAGRAMMERAPPORT_H
 #define DATAGRAMMERAPPORT_H
 

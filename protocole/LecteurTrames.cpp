@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LecteurTrames.h"
 
 #include "TrameAffichage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LECTEURTRAMES_H
 #define LECTEURTRAMES_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Sequenceur.h"
 
 Sequenceur::Sequenceur(quint32 premier, int trou, int repetition, int inversion)

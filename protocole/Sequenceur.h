@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SEQUENCEUR_H
 #define SEQUENCEUR_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef TRAMEAFFICHAGE_H
 #define TRAMEAFFICHAGE_H
 

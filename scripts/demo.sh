@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # One command to see the dashboard: builds what is missing (Release, Qt 5),
 # then runs a collector, twenty simulated hypervisors and collecteur-web in a
 # temporary folder, and prints the address to open. Ctrl-C stops all of it.

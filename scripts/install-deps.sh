@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Installs, from Debian 12's packages, what building and testing the collector
 # needs for the given Qt major versions (default: 5); with "essais" what the
 # tests run beside the programs (a headless browser and its driver, a

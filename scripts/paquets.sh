@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages (Release, Qt 5) into build/paquets-qt5/:
 # collecteur_*.deb, collecteur-sonde_*.deb and collecteur-outils_*.deb.
 # Arguments are passed on to CMake's configuration (-DCOLLECTEUR_REVISION_DEBIAN=2

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the collector (Qt 5.15) and runs it in the current directory, where
 # its backup files go. Arguments are passed on (for instance --port=55001).
 set -eu

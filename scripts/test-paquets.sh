@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages and checks them as an operator meets them, on
 # this machine, as root: lintian, installation with apt-get, the files and
 # units where the README says, the installed collector and agent run against

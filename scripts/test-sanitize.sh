@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the collector, its tools and its tests with AddressSanitizer (leak
 # detection included) and UndefinedBehaviorSanitizer, Qt 5, and runs every
 # test once: any report of theirs fails the test that made it, the programs

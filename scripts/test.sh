@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds the collector and its tests, with warnings as errors, and runs every
 # test, for each Qt major version given (default: 5 and 6); as root, then
 # builds, installs and purges the Debian packages (scripts/test-paquets.sh).

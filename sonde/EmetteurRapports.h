@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef EMETTEURRAPPORTS_H
 #define EMETTEURRAPPORTS_H
 

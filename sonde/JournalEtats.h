@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef JOURNALETATS_H
 #define JOURNALETATS_H
 

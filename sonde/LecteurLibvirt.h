@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LECTEURLIBVIRT_H
 #define LECTEURLIBVIRT_H
 

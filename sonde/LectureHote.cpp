@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LectureHote.h"
 
 #include "Temperatures.h"

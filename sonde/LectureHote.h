@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LECTUREHOTE_H
 #define LECTUREHOTE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "LigneCommandeSonde.h"
 
 #include <QCommandLineParser>

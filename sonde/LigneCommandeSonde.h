@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LIGNECOMMANDESONDE_H
 #define LIGNECOMMANDESONDE_H
 

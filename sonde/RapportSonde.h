@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef RAPPORTSONDE_H
 #define RAPPORTSONDE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Sonde.h"
 
 #include "JournalEtats.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SONDE_H
 #define SONDE_H
 

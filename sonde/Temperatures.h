@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef TEMPERATURES_H
 #define TEMPERATURES_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "EmetteurRapports.h"
 #include "JournalEtats.h"
 #include "LigneCommandeSonde.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CAPTURECONSOLE_H
 #define CAPTURECONSOLE_H
 

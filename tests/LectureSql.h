@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LECTURESQL_H
 #define LECTURESQL_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef PROCESSUSCOLLECTEUR_H
 #define PROCESSUSCOLLECTEUR_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AfficheurSocket.h"
 #include "AfficheurSocketThread.h"
 #include "CaptureConsole.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AfficheurSocketThread.h"
 #include "CaptureConsole.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ArretSignaux.h"
 
 #include <QSignalSpy>

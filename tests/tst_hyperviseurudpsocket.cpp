@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CaptureConsole.h"
 #include "HyperviseurUDPSocket.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ProcessusCollecteur.h"
 
 #include <QElapsedTimer>

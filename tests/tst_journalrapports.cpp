@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "CaptureConsole.h"
 #include "JournalRapports.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef APPLICATIONWEB_H
 #define APPLICATIONWEB_H
 

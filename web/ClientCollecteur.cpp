@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ClientCollecteur.h"
 
 #include "Terminal.h"

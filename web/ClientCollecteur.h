@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CLIENTCOLLECTEUR_H
 #define CLIENTCOLLECTEUR_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DecodeurRapport.h"
 
 #include "ClesJson.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DECODEURRAPPORT_H
 #define DECODEURRAPPORT_H
 

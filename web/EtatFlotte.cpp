@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "EtatFlotte.h"
 
 #include <QJsonArray>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef ETATFLOTTE_H
 #define ETATFLOTTE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef EXPOSITIONMETRIQUES_H
 #define EXPOSITIONMETRIQUES_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LECTEURHISTORIQUE_H
 #define LECTEURHISTORIQUE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LIGNECOMMANDEWEB_H
 #define LIGNECOMMANDEWEB_H
 

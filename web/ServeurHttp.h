@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef SERVEURHTTP_H
 #define SERVEURHTTP_H
 

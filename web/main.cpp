@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ApplicationWeb.h"
 #include "ArretSignaux.h"
 #include "LigneCommandeWeb.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's own client, for what the agent and the display client do
 // not measure:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The benchmark's baseline: the least a program must do to receive the
 // collector's report datagrams on one UDP socket and store the same rows, in
 // the same schema, in an in-memory SQLite database. One thread, blocking

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef ARRETSIGNAUX_H
 #define ARRETSIGNAUX_H
 

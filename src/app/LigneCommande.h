@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef LIGNECOMMANDE_H
 #define LIGNECOMMANDE_H
 

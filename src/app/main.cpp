@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AfficheurSocket.h"
 #include "ArretSignaux.h"
 #include "Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CONSOLE_H
 #define CONSOLE_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AfficheurSocket.h"
 
 #include "Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef AFFICHEURSOCKET_H
 #define AFFICHEURSOCKET_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef AFFICHEURSOCKETTHREAD_H
 #define AFFICHEURSOCKETTHREAD_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DecodeurDatagrammes.h"
 
 #include "DatagrammeRapport.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef DECODEURDATAGRAMMES_H
 #define DECODEURDATAGRAMMES_H
 

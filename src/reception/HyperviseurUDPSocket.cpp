@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "HyperviseurUDPSocket.h"
 
 #include "Console.h"

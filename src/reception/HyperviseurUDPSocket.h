@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef HYPERVISEURUDPSOCKET_H
 #define HYPERVISEURUDPSOCKET_H
 

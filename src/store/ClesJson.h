@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CLESJSON_H
 #define CLESJSON_H
 

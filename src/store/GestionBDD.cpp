@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "GestionBDD.h"
 
 #include "ClesJson.h"

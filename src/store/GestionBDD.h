@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef GESTIONBDD_H
 #define GESTIONBDD_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "JournalRapports.h"
 
 #include "Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef JOURNALRAPPORTS_H
 #define JOURNALRAPPORTS_H
 

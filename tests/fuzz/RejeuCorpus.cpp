@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Feeds every file of the given folders (or the given files) to a fuzz
 // target's entry point, without libFuzzer: each input that ever found a fault
 // stays a test of the ordinary build.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One datagram, as any sender on the network may make it, through the
 // receiver's decoding and into a real in-memory store.
 #include "Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A report text through the display frame encoding and back through a
 // client's frame reader; the same bytes, taken as a raw stream, through the
 // reader alone.

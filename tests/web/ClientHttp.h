@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef CLIENTHTTP_H
 #define CLIENTHTTP_H
 

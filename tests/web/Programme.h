@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef PROGRAMME_H
 #define PROGRAMME_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DecodeurRapport.h"
 #include "EtatFlotte.h"
 #include "ExpositionMetriques.h"

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """The dashboard in a real headless Chromium, against the real chain:
 collector, simulated agents (collecteur-agent) and collecteur-web.
 

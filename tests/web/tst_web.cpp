@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ClientHttp.h"
 #include "Programme.h"
 #include "TrameAffichage.h"

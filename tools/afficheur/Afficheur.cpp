@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Afficheur.h"
 
 #include "ResumeRapport.h"

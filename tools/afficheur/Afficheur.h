@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef AFFICHEUR_H
 #define AFFICHEUR_H
 

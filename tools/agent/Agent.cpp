@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Agent.h"
 
 #include "Terminal.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef AGENT_H
 #define AGENT_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef HYPERVISEURSIMULE_H
 #define HYPERVISEURSIMULE_H
 

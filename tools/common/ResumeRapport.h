@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef RESUMERAPPORT_H
 #define RESUMERAPPORT_H
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #ifndef TERMINAL_H
 #define TERMINAL_H
 

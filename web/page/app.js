@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dashboard page. Every name and value comes from the network: they are
 // only ever written as text (textContent, attributes), never as HTML.
 "use strict";
