@@ -147,6 +147,23 @@ inline QString sauvegardeContenant(const QString &dossier, const QString &hyperv
     return QString();
 }
 
+#ifdef COLLECTEUR_FAKETIME
+// An environment where the collector's clock, and with it its timers, runs
+// one hour per second: libfaketime preloaded into the collector itself (the
+// faketime command would stand between the test and the process). Empty
+// when libfaketime is missing.
+inline QProcessEnvironment heureParSeconde()
+{
+    const QString faketime = QStringLiteral(COLLECTEUR_FAKETIME);
+    if (faketime.isEmpty() || !QFileInfo::exists(faketime))
+        return QProcessEnvironment();
+    QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
+    environnement.insert(QStringLiteral("LD_PRELOAD"), faketime);
+    environnement.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x3600"));
+    return environnement;
+}
+#endif
+
 inline quint16 portUdpLibre()
 {
     QUdpSocket sonde;

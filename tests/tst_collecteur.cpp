@@ -190,15 +190,9 @@ void TestCollecteur::portDejaPris()
 
 void TestCollecteur::sauvegardesHoraires()
 {
-    const QString faketime = QStringLiteral(COLLECTEUR_FAKETIME);
-    if (faketime.isEmpty() || !QFileInfo::exists(faketime))
+    const QProcessEnvironment environnement = heureParSeconde();
+    if (environnement.isEmpty())
         QSKIP("libfaketime est absente");
-    // Preloaded into the collector itself (the faketime command would stand
-    // between the test and the process): its clock, and with it its timers,
-    // runs one hour per second.
-    QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
-    environnement.insert(QStringLiteral("LD_PRELOAD"), faketime);
-    environnement.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x3600"));
     const quint16 port = portUdpLibre();
     Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));

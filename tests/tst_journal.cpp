@@ -225,14 +225,11 @@ void TestJournal::finEndommagee()
 
 void TestJournal::sauvegardesSousCharge()
 {
-    const QString faketime = QStringLiteral(COLLECTEUR_FAKETIME);
-    if (faketime.isEmpty() || !QFileInfo::exists(faketime))
-        QSKIP("libfaketime est absente");
     // A backup every second while reports keep coming: each lands in one
     // file, the one after the backup it arrived during.
-    QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
-    environnement.insert(QStringLiteral("LD_PRELOAD"), faketime);
-    environnement.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x3600"));
+    const QProcessEnvironment environnement = heureParSeconde();
+    if (environnement.isEmpty())
+        QSKIP("libfaketime est absente");
     const quint16 port = portUdpLibre();
     Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
     QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
@@ -264,14 +261,11 @@ void TestJournal::sauvegardesSousCharge()
 
 void TestJournal::arretsBrutauxRepetes()
 {
-    const QString faketime = QStringLiteral(COLLECTEUR_FAKETIME);
-    if (faketime.isEmpty() || !QFileInfo::exists(faketime))
+    // A backup every second, so that kills land before, during and after
+    // backups as well as between them.
+    const QProcessEnvironment environnement = heureParSeconde();
+    if (environnement.isEmpty())
         QSKIP("libfaketime est absente");
-    // One hour a second: a backup every second, so that kills land before,
-    // during and after backups as well as between them.
-    QProcessEnvironment environnement = QProcessEnvironment::systemEnvironment();
-    environnement.insert(QStringLiteral("LD_PRELOAD"), faketime);
-    environnement.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x3600"));
 
     QTemporaryDir dossier;
     const quint16 port = portUdpLibre();

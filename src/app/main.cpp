@@ -84,7 +84,7 @@ int main(int argc, char *argv[])
                 stockage->activerJournal(QStringLiteral("."));
         },
         Qt::BlockingQueuedConnection);
-    delete contexte;
+    contexte->deleteLater();
     QObject::connect(threadStockage.get(), &QThread::finished, stockage, &QObject::deleteLater);
 
     std::unique_ptr<QThread> threadReception(new QThread(nullptr));
