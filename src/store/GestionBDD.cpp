@@ -319,7 +319,7 @@ void GestionBDD::activerJournal(const QString &dossier)
         {
             const Console::Silence silence;
             for (const QString &rapport : recuperation.rapports)
-                stocker(rapport);
+                stocker(rapport, rapport.toLatin1());
         }
         Console::ecrire(tr("Journal relu après un arrêt brutal : %1 rapport(s) récupéré(s), %2 octet(s) "
                            "d'un dernier enregistrement incomplet ignoré(s).")
@@ -331,12 +331,14 @@ void GestionBDD::activerJournal(const QString &dossier)
 
 void GestionBDD::ajouterDonnees(const QString &donnees)
 {
+    // Converted once for both the journal and the parser.
+    const QByteArray octets = donnees.toLatin1();
     if (m_journal)
-        m_journal->ajouter(donnees);
-    stocker(donnees);
+        m_journal->ajouter(octets);
+    stocker(donnees, octets);
 }
 
-void GestionBDD::stocker(const QString &donnees)
+void GestionBDD::stocker(const QString &donnees, const QByteArray &octets)
 {
     QJsonParseError erreur;
     const auto lire = [&erreur](const QByteArray &octets) {
@@ -347,7 +349,7 @@ void GestionBDD::stocker(const QString &donnees)
         return QJsonDocument::fromJson(octets, &erreur);
 #endif
     };
-    QJsonDocument document = lire(donnees.toLatin1());
+    QJsonDocument document = lire(octets);
     // Agents on older hosts write their texts in Latin-1: their bytes are not
     // UTF-8, and rejecting the report would lose it, so they are read as the
     // Latin-1 characters they are.

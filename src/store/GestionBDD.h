@@ -44,7 +44,7 @@ private:
     void creerTables();
     void mettreDeCoteSauvegardesInterrompues();
     bool nommerSauvegarde(const QString &enCours, const QString &fichier);
-    void stocker(const QString &donnees);
+    void stocker(const QString &donnees, const QByteArray &octets);
     void rendreMemoire(bool compacter);
     bool copierPages(const QString &enCours);
     bool copierLignes(const QString &enCours);

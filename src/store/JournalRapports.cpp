@@ -172,9 +172,14 @@ bool JournalRapports::demarrer()
 
 void JournalRapports::ajouter(const QString &rapport)
 {
+    if (actif())
+        ajouter(rapport.toLatin1());
+}
+
+void JournalRapports::ajouter(const QByteArray &octets)
+{
     if (!actif())
         return;
-    const QByteArray octets = rapport.toLatin1();
     char enregistrement[tailleEnregistrement];
     qToBigEndian<quint32>(quint32(octets.size()), enregistrement);
     qToBigEndian<quint16>(qChecksum(octets.constData(), uint(octets.size())), enregistrement + 4);

@@ -51,6 +51,8 @@ public:
     bool actif() const { return m_descripteur >= 0; }
 
     void ajouter(const QString &rapport);
+    // The report's Latin-1 bytes, when the caller already has them.
+    void ajouter(const QByteArray &octets);
     // Before backup `sauvegarde` copies the store: everything written so
     // far goes to disk and is assigned to it.
     void assigner(const QString &sauvegarde);
