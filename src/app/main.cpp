@@ -2,6 +2,7 @@
 #include "AfficheurSocket.h"
 #include "ArretSignaux.h"
 #include "Console.h"
+#include "FileRapports.h"
 #include "GestionBDD.h"
 #include "HyperviseurUDPSocket.h"
 #include "LigneCommande.h"
@@ -73,15 +74,18 @@ int main(int argc, char *argv[])
         return 1;
     }
     GestionBDD *stockage = nullptr;
+    // Outlives both threads that use it, which are stopped before main returns.
+    FileRapports file;
     QObject *contexte = new QObject;
     contexte->moveToThread(threadStockage.get());
     QMetaObject::invokeMethod(
         contexte,
-        [&stockage, journal] {
+        [&stockage, &file, journal] {
             stockage = new GestionBDD(nullptr);
             // Before any report arrives: what a crash left is stored first.
             if (journal)
                 stockage->activerJournal(QStringLiteral("."));
+            stockage->suivreFile(&file);
         },
         Qt::BlockingQueuedConnection);
     contexte->deleteLater();
@@ -98,7 +102,10 @@ int main(int argc, char *argv[])
     }
 
     QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees);
-    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, stockage, &GestionBDD::ajouterDonnees);
+    // Queued through the file rather than one event per report: the store
+    // takes a burst at once.
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, &file, &FileRapports::ajouter,
+                     Qt::DirectConnection);
 
     QThread *reception = threadReception.get();
     QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, reception] {

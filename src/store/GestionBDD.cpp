@@ -3,6 +3,7 @@
 
 #include "ClesJson.h"
 #include "Console.h"
+#include "FileRapports.h"
 #include "JournalRapports.h"
 
 #include <QCoreApplication>
@@ -18,7 +19,9 @@
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlResult>
 #include <QTimer>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -135,6 +138,50 @@ QVariant valeurSql(const QJsonValue &valeur)
     return valeur.toVariant();
 }
 
+// Binds a value as Qt's SQLite driver binds it for an exec(), type for type,
+// so that a row stored either way is the same row. A string must outlive
+// the statement's next step.
+bool lierValeur(sqlite3_stmt *instruction, int indice, const QVariant &valeur)
+{
+    if (!valeur.isValid())
+        return sqlite3_bind_null(instruction, indice) == SQLITE_OK;
+    switch (valeur.userType()) {
+    case QMetaType::Int:
+    case QMetaType::Bool:
+        return sqlite3_bind_int(instruction, indice, valeur.toInt()) == SQLITE_OK;
+    case QMetaType::Double:
+        return sqlite3_bind_double(instruction, indice, valeur.toDouble()) == SQLITE_OK;
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+        return sqlite3_bind_int64(instruction, indice, valeur.toLongLong()) == SQLITE_OK;
+    case QMetaType::QString: {
+        const QString *texte = static_cast<const QString *>(valeur.constData());
+        if (texte->isNull())
+            return sqlite3_bind_null(instruction, indice) == SQLITE_OK;
+        return sqlite3_bind_text16(instruction, indice, texte->utf16(), int(texte->size() * sizeof(QChar)), SQLITE_STATIC)
+               == SQLITE_OK;
+    }
+    default: {
+        const QString texte = valeur.toString();
+        return sqlite3_bind_text16(instruction, indice, texte.utf16(), int(texte.size() * sizeof(QChar)),
+                                   SQLITE_TRANSIENT)
+               == SQLITE_OK;
+    }
+    }
+}
+
+// The statement under a query the driver keeps; null once it is finalized.
+sqlite3_stmt *instructionSqlite(const QSqlQuery &requete)
+{
+    const QSqlResult *resultat = requete.result();
+    if (!resultat)
+        return nullptr;
+    const QVariant poignee = resultat->handle();
+    if (!poignee.isValid() || qstrcmp(poignee.typeName(), "sqlite3_stmt*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3_stmt *const *>(poignee.constData());
+}
+
 } // namespace
 
 GestionBDD::GestionBDD(QObject *parent)
@@ -205,6 +252,7 @@ void GestionBDD::mettreDeCoteSauvegardesInterrompues()
 
 GestionBDD::~GestionBDD()
 {
+    terminerLot();
     m_requetes.clear();
     if (bdd.isOpen())
         bdd.close();
@@ -318,8 +366,15 @@ void GestionBDD::activerJournal(const QString &dossier)
     if (recuperation.trouve) {
         {
             const Console::Silence silence;
-            for (const QString &rapport : recuperation.rapports)
-                stocker(rapport, rapport.toLatin1());
+            int dansLot = 0;
+            for (const QString &rapport : recuperation.rapports) {
+                stocker(rapport, rapport.toLatin1(), true);
+                if (++dansLot == rapportsParTransaction) {
+                    terminerLot();
+                    dansLot = 0;
+                }
+            }
+            terminerLot();
         }
         Console::ecrire(tr("Journal relu après un arrêt brutal : %1 rapport(s) récupéré(s), %2 octet(s) "
                            "d'un dernier enregistrement incomplet ignoré(s).")
@@ -327,6 +382,31 @@ void GestionBDD::activerJournal(const QString &dossier)
                             .arg(recuperation.octetsIgnores));
     }
     m_journal->demarrer();
+}
+
+void GestionBDD::suivreFile(FileRapports *file)
+{
+    m_file = file;
+    connect(file, &FileRapports::rapportsEnAttente, this, &GestionBDD::viderFile, Qt::QueuedConnection);
+}
+
+void GestionBDD::viderFile()
+{
+    if (!m_file)
+        return;
+    const QVector<QString> rapports = m_file->prendre();
+    int dansLot = 0;
+    for (const QString &rapport : rapports) {
+        const QByteArray octets = rapport.toLatin1();
+        if (m_journal)
+            m_journal->ajouter(octets);
+        stocker(rapport, octets, true);
+        if (++dansLot == rapportsParTransaction) {
+            terminerLot();
+            dansLot = 0;
+        }
+    }
+    terminerLot();
 }
 
 void GestionBDD::ajouterDonnees(const QString &donnees)
@@ -338,7 +418,10 @@ void GestionBDD::ajouterDonnees(const QString &donnees)
     stocker(donnees, octets);
 }
 
-void GestionBDD::stocker(const QString &donnees, const QByteArray &octets)
+// In a batch the reports share one transaction, which costs SQLite far less
+// than one each; the batch's end commits it (terminerLot). A report whose
+// transaction cannot begin goes on, and ends, as a report alone would.
+void GestionBDD::stocker(const QString &donnees, const QByteArray &octets, bool enLot)
 {
     QJsonParseError erreur;
     const auto lire = [&erreur](const QByteArray &octets) {
@@ -365,8 +448,12 @@ void GestionBDD::stocker(const QString &donnees, const QByteArray &octets)
     const QJsonArray vms = rapport.value(QLatin1String("vms")).toArray();
 
     ouvrir();
-    if (!commencerTransaction())
-        Console::ecrire(tr("Impossible de démarrer la transaction."));
+    if (!enLot || !m_lotOuvert) {
+        if (!commencerTransaction())
+            Console::ecrire(tr("Impossible de démarrer la transaction."));
+        else if (enLot)
+            m_lotOuvert = true;
+    }
 
     const QVariant id = insererLignes(QStringLiteral("INSERT INTO InfosHyperviseurs(%1) VALUES(%2)"),
                                       clesHyperviseur(), QVector<QJsonObject>{rapport});
@@ -377,22 +464,31 @@ void GestionBDD::stocker(const QString &donnees, const QByteArray &octets)
         lignes.append(vm.toObject());
     insererLignes(QStringLiteral("INSERT INTO InfosVMs(idinfos,%1) VALUES(%3,%2)"), clesVM(), lignes, &id);
 
-    validerTransaction();
+    if (!enLot || !m_lotOuvert)
+        validerTransaction();
     if (m_lignesRefusees > lignesRefuseesAffichees)
         Console::ecrire(tr("%1 autre(s) ligne(s) refusée(s) dans ce rapport.").arg(m_lignesRefusees - lignesRefuseesAffichees));
 }
 
-bool GestionBDD::requetePreparee(const QString &texte, QSqlQuery &requete)
+void GestionBDD::terminerLot()
 {
-    auto trouvee = m_requetes.constFind(texte);
-    if (trouvee == m_requetes.constEnd()) {
+    if (!m_lotOuvert)
+        return;
+    m_lotOuvert = false;
+    validerTransaction();
+}
+
+// Valid until the next call.
+QSqlQuery *GestionBDD::requetePreparee(const QString &texte)
+{
+    auto trouvee = m_requetes.find(texte);
+    if (trouvee == m_requetes.end()) {
         QSqlQuery nouvelle(bdd);
         if (!nouvelle.prepare(texte))
-            return false;
+            return nullptr;
         trouvee = m_requetes.insert(texte, nouvelle);
     }
-    requete = *trouvee;
-    return true;
+    return &*trouvee;
 }
 
 // QSqlDatabase::transaction() and commit() compile their statement anew each
@@ -400,21 +496,23 @@ bool GestionBDD::requetePreparee(const QString &texte, QSqlQuery &requete)
 // console lines are the same with statements prepared once.
 bool GestionBDD::commencerTransaction()
 {
-    QSqlQuery debut;
-    return bdd.isOpen() && requetePreparee(QStringLiteral("BEGIN"), debut) && debut.exec();
+    if (!bdd.isOpen())
+        return false;
+    QSqlQuery *debut = requetePreparee(QStringLiteral("BEGIN"));
+    return debut && debut->exec();
 }
 
 void GestionBDD::validerTransaction()
 {
-    QSqlQuery validation;
-    if (!bdd.isOpen() || !requetePreparee(QStringLiteral("COMMIT"), validation)) {
+    QSqlQuery *validation = bdd.isOpen() ? requetePreparee(QStringLiteral("COMMIT")) : nullptr;
+    if (!validation) {
         if (!bdd.commit())
             Console::ecrire(tr("Impossible de valider la transaction: %1").arg(bdd.lastError().text()));
         return;
     }
-    if (!validation.exec()) {
+    if (!validation->exec()) {
         const QSqlError erreur(QCoreApplication::translate("QSQLiteDriver", "Unable to commit transaction"),
-                               validation.lastError().databaseText(), QSqlError::TransactionError);
+                               validation->lastError().databaseText(), QSqlError::TransactionError);
         Console::ecrire(tr("Impossible de valider la transaction: %1").arg(erreur.text()));
     }
 }
@@ -431,7 +529,7 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
     ouvrir();
 
     // The first row decides the columns of every row.
-    const Instruction &instruction = instructionInsertion(requete, cles, lignes.constFirst());
+    Instruction &instruction = instructionInsertion(requete, cles, lignes.constFirst());
 
     // The hypervisor row's id (%3 of a VM template) is bound, so that one
     // prepared statement serves every report; the console still shows it
@@ -446,16 +544,23 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
             texte = idinfos ? instruction.texte.arg(idinfos->toString()) : instruction.texte;
         return texte;
     };
-    QSqlQuery insertion;
     const bool idLie = idinfos && idinfos->isValid();
-    const bool preparee =
-        (!idinfos || idLie) && requetePreparee(idLie ? instruction.texteLie : instruction.texte, insertion);
-    if (!preparee) {
-        insertion = QSqlQuery(bdd);
+    QSqlQuery *gardee = (!idinfos || idLie) ? requetePreparee(idLie ? instruction.texteLie : instruction.texte) : nullptr;
+    const bool preparee = gardee;
+    QSqlQuery insertion = preparee ? *gardee : QSqlQuery(bdd);
+    if (!preparee)
         insertion.prepare(texteAffiche());
-    }
 
+    QVariant dernierId;
     for (const QJsonObject &ligne : lignes) {
+        qint64 id = 0;
+        if (preparee && insererVite(insertion, instruction, ligne, idLie ? idinfos : nullptr, &id)) {
+            dernierId = id ? QVariant(id) : QVariant();
+            continue;
+        }
+        // A row SQLite refuses (or a store whose statements are gone) takes
+        // Qt's way, which fails alike, leaves the store as it was, and gives
+        // the failure line its error text and values.
         if (idLie && preparee)
             insertion.bindValue(QStringLiteral(":idinfos"), *idinfos);
         // A key missing from a later row is stored as NULL, never as the
@@ -469,11 +574,48 @@ QVariant GestionBDD::insererLignes(const QString &requete, const QStringList &cl
             if (m_lignesRefusees++ < lignesRefuseesAffichees)
                 verifierRequete(insertion, texteAffiche());
         }
+        dernierId = insertion.lastInsertId();
     }
-    return insertion.lastInsertId();
+    return dernierId;
 }
 
-const GestionBDD::Instruction &GestionBDD::instructionInsertion(const QString &requete, const QStringList &cles,
+// The kept statement driven through SQLite's own interface: the values bound
+// by position, no per-row bookkeeping of Qt's. True once the row is stored.
+bool GestionBDD::insererVite(QSqlQuery &insertion, Instruction &instruction, const QJsonObject &ligne,
+                             const QVariant *idinfos, qint64 *id)
+{
+    if (!bdd.isOpen())
+        return false;
+    sqlite3_stmt *const etape = instructionSqlite(insertion);
+    if (!etape)
+        return false;
+    if (instruction.indices.size() != instruction.colonnes.size()) {
+        instruction.indices.clear();
+        for (const QString &marque : qAsConst(instruction.marques))
+            instruction.indices << sqlite3_bind_parameter_index(etape, marque.toUtf8().constData());
+        instruction.indiceId = sqlite3_bind_parameter_index(etape, ":idinfos");
+    }
+    if (sqlite3_bind_parameter_count(etape) != instruction.colonnes.size() + (idinfos ? 1 : 0)
+        || (idinfos && instruction.indiceId == 0) || instruction.indices.contains(0))
+        return false;
+
+    sqlite3_reset(etape);
+    // Bound strings point into these values until the step is done.
+    QVarLengthArray<QVariant, 16> valeurs;
+    bool lie = !idinfos || lierValeur(etape, instruction.indiceId, *idinfos);
+    for (int i = 0; lie && i < instruction.colonnes.size(); ++i) {
+        valeurs.append(valeurSql(ligne.value(instruction.colonnes.at(i))));
+        lie = lierValeur(etape, instruction.indices.at(i), valeurs.last());
+    }
+    const bool stockee = lie && sqlite3_step(etape) == SQLITE_DONE;
+    if (stockee)
+        *id = sqlite3_last_insert_rowid(sqlite3_db_handle(etape));
+    sqlite3_reset(etape);
+    sqlite3_clear_bindings(etape);
+    return stockee;
+}
+
+GestionBDD::Instruction &GestionBDD::instructionInsertion(const QString &requete, const QStringList &cles,
                                                                 const QJsonObject &premiere)
 {
     quint64 presentes = 0;
@@ -652,6 +794,9 @@ void GestionBDD::remplacerStore()
 
 void GestionBDD::sauvegarderBDD()
 {
+    // Every report received so far belongs to this backup.
+    viderFile();
+    terminerLot();
     ouvrir();
     const QString fichier = nomFichierSauvegarde();
     const QString enCours = fichier + suffixeEnCours();

@@ -13,8 +13,10 @@
 #include <QVariant>
 #include <QVector>
 
+class FileRapports;
 class JournalRapports;
 class QTimer;
+struct sqlite3_stmt;
 
 // The measurement store: keeps every report as rows of an in-memory SQLite
 // database and moves them into a time-stamped file once an hour and when the
@@ -34,17 +36,24 @@ public:
     // after reading back what a run that did not stop cleanly left there.
     void activerJournal(const QString &dossier);
 
+    // Takes its reports from `file` from now on, all that wait at once,
+    // storing them in transactions of up to `rapportsParTransaction`.
+    void suivreFile(FileRapports *file);
+    static constexpr int rapportsParTransaction = 256;
+
 public slots:
     void ajouterDonnees(const QString &donnees);
 
 private slots:
     void sauvegarderBDD();
+    void viderFile();
 
 private:
     void creerTables();
     void mettreDeCoteSauvegardesInterrompues();
     bool nommerSauvegarde(const QString &enCours, const QString &fichier);
-    void stocker(const QString &donnees, const QByteArray &octets);
+    void stocker(const QString &donnees, const QByteArray &octets, bool enLot = false);
+    void terminerLot();
     void rendreMemoire(bool compacter);
     bool copierPages(const QString &enCours);
     bool copierLignes(const QString &enCours);
@@ -55,7 +64,7 @@ private:
                            const QVariant *idinfos = nullptr);
     void executer(QSqlQuery &requete, const QString &texte);
     bool ouvrir();
-    bool requetePreparee(const QString &texte, QSqlQuery &requete);
+    QSqlQuery *requetePreparee(const QString &texte);
 
     // An INSERT template completed for the keys a first row holds: the text
     // (a VM template's %3, the hypervisor row's id, still in it), the same
@@ -67,8 +76,14 @@ private:
         QString texteLie;
         QStringList colonnes;
         QStringList marques;
+        // Where each column, and the id, is bound in the kept statement;
+        // found once, the first time it is used.
+        QVector<int> indices;
+        int indiceId = 0;
     };
-    const Instruction &instructionInsertion(const QString &requete, const QStringList &cles, const QJsonObject &premiere);
+    bool insererVite(QSqlQuery &insertion, Instruction &instruction, const QJsonObject &ligne, const QVariant *idinfos,
+                     qint64 *id);
+    Instruction &instructionInsertion(const QString &requete, const QStringList &cles, const QJsonObject &premiere);
     bool commencerTransaction();
     void validerTransaction();
 
@@ -76,6 +91,9 @@ private:
     int m_lignesRefusees = 0;
     QTimer *m_minuteurSauvegarde;
     JournalRapports *m_journal = nullptr;
+    FileRapports *m_file = nullptr;
+    // A transaction begun by the first report of a batch, for its others.
+    bool m_lotOuvert = false;
     // Statements prepared once and reused for every report, by text; the
     // column sets a report can choose keep this small.
     QHash<QString, QSqlQuery> m_requetes;

@@ -33,6 +33,9 @@ class JournalRapports : public QObject
 public:
     static constexpr int delaiSynchronisationMs = 500;
 
+    // Each record's checksum: CRC-16/X-25, as qChecksum computes it.
+    static quint16 somme(const char *donnees, qsizetype taille);
+
     struct Recuperation
     {
         bool trouve = false;

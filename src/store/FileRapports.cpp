@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#include "FileRapports.h"
+
+#include <QMutexLocker>
+
+FileRapports::FileRapports(QObject *parent)
+    : QObject(parent)
+{
+}
+
+QVector<QString> FileRapports::prendre()
+{
+    QVector<QString> rapports;
+    const QMutexLocker verrou(&m_verrou);
+    rapports.swap(m_rapports);
+    return rapports;
+}
+
+void FileRapports::ajouter(const QString &rapport)
+{
+    bool premier;
+    {
+        const QMutexLocker verrou(&m_verrou);
+        premier = m_rapports.isEmpty();
+        m_rapports.append(rapport);
+    }
+    // One wake-up per non-empty spell: the store empties the whole queue
+    // each time, and a report added after that empties it again is followed
+    // by a wake-up of its own.
+    if (premier)
+        emit rapportsEnAttente();
+}
