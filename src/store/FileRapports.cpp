@@ -8,9 +8,9 @@ FileRapports::FileRapports(QObject *parent)
 {
 }
 
-QVector<QString> FileRapports::prendre()
+QVector<RapportDecode> FileRapports::prendre()
 {
-    QVector<QString> rapports;
+    QVector<RapportDecode> rapports;
     const QMutexLocker verrou(&m_verrou);
     rapports.swap(m_rapports);
     return rapports;
@@ -18,11 +18,12 @@ QVector<QString> FileRapports::prendre()
 
 void FileRapports::ajouter(const QString &rapport)
 {
+    RapportDecode decode(rapport);
     bool premier;
     {
         const QMutexLocker verrou(&m_verrou);
         premier = m_rapports.isEmpty();
-        m_rapports.append(rapport);
+        m_rapports.append(std::move(decode));
     }
     // One wake-up per non-empty spell: the store empties the whole queue
     // each time, and a report added after that empties it again is followed

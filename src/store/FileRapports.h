@@ -2,14 +2,17 @@
 #ifndef FILERAPPORTS_H
 #define FILERAPPORTS_H
 
+#include "RapportDecode.h"
+
 #include <QMutex>
 #include <QObject>
 #include <QString>
 #include <QVector>
 
-// Reports on their way from the receiver's thread to the store's. The store
-// takes all that wait at once, so that a burst is stored in few transactions
-// and costs one wake-up instead of one event per report.
+// Reports on their way from the receiver's thread to the store's, decoded on
+// the way by the thread that adds them. The store takes all that wait at
+// once, so that a burst is stored in few transactions and costs one wake-up
+// instead of one event per report.
 class FileRapports : public QObject
 {
     Q_OBJECT
@@ -18,10 +21,10 @@ public:
     explicit FileRapports(QObject *parent = nullptr);
 
     // Everything waiting, oldest first; the queue is left empty.
-    QVector<QString> prendre();
+    QVector<RapportDecode> prendre();
 
 public slots:
-    // Safe from any thread.
+    // Safe from any thread; the decoding is the caller's work.
     void ajouter(const QString &rapport);
 
 signals:
@@ -30,7 +33,7 @@ signals:
 
 private:
     QMutex m_verrou;
-    QVector<QString> m_rapports;
+    QVector<RapportDecode> m_rapports;
 };
 
 #endif

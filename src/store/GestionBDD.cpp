@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "GestionBDD.h"
 
-#include "ClesJson.h"
 #include "Console.h"
 #include "FileRapports.h"
 #include "JournalRapports.h"
+#include "RapportDecode.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -368,7 +368,7 @@ void GestionBDD::activerJournal(const QString &dossier)
             const Console::Silence silence;
             int dansLot = 0;
             for (const QString &rapport : recuperation.rapports) {
-                stocker(rapport, rapport.toLatin1(), true);
+                stocker(RapportDecode(rapport), true);
                 if (++dansLot == rapportsParTransaction) {
                     terminerLot();
                     dansLot = 0;
@@ -394,13 +394,12 @@ void GestionBDD::viderFile()
 {
     if (!m_file)
         return;
-    const QVector<QString> rapports = m_file->prendre();
+    const QVector<RapportDecode> rapports = m_file->prendre();
     int dansLot = 0;
-    for (const QString &rapport : rapports) {
-        const QByteArray octets = rapport.toLatin1();
+    for (const RapportDecode &rapport : rapports) {
         if (m_journal)
-            m_journal->ajouter(octets);
-        stocker(rapport, octets, true);
+            m_journal->ajouter(rapport.octets());
+        stocker(rapport, true);
         if (++dansLot == rapportsParTransaction) {
             terminerLot();
             dansLot = 0;
@@ -411,40 +410,24 @@ void GestionBDD::viderFile()
 
 void GestionBDD::ajouterDonnees(const QString &donnees)
 {
-    // Converted once for both the journal and the parser.
-    const QByteArray octets = donnees.toLatin1();
+    const RapportDecode rapport(donnees);
     if (m_journal)
-        m_journal->ajouter(octets);
-    stocker(donnees, octets);
+        m_journal->ajouter(rapport.octets());
+    stocker(rapport);
 }
 
 // In a batch the reports share one transaction, which costs SQLite far less
 // than one each; the batch's end commits it (terminerLot). A report whose
 // transaction cannot begin goes on, and ends, as a report alone would.
-void GestionBDD::stocker(const QString &donnees, const QByteArray &octets, bool enLot)
+void GestionBDD::stocker(const RapportDecode &decode, bool enLot)
 {
-    QJsonParseError erreur;
-    const auto lire = [&erreur](const QByteArray &octets) {
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-        return QJsonDocument::fromJson(ClesJson::renommerDoublons(octets), &erreur);
-#else
-        // Qt 6's parser keeps no duplicate key's value behind.
-        return QJsonDocument::fromJson(octets, &erreur);
-#endif
-    };
-    QJsonDocument document = lire(octets);
-    // Agents on older hosts write their texts in Latin-1: their bytes are not
-    // UTF-8, and rejecting the report would lose it, so they are read as the
-    // Latin-1 characters they are.
-    if (erreur.error == QJsonParseError::IllegalUTF8String)
-        document = lire(donnees.toUtf8());
-    if (erreur.error != QJsonParseError::NoError) {
+    if (!decode.lisible()) {
         Console::ecrire(tr("Une erreur est survenue dans le parsing de la chaine JSON."));
         return;
     }
 
     m_lignesRefusees = 0;
-    const QJsonObject rapport = document.object();
+    const QJsonObject rapport = decode.document().object();
     const QJsonArray vms = rapport.value(QLatin1String("vms")).toArray();
 
     ouvrir();

@@ -16,6 +16,7 @@
 class FileRapports;
 class JournalRapports;
 class QTimer;
+class RapportDecode;
 struct sqlite3_stmt;
 
 // The measurement store: keeps every report as rows of an in-memory SQLite
@@ -52,7 +53,7 @@ private:
     void creerTables();
     void mettreDeCoteSauvegardesInterrompues();
     bool nommerSauvegarde(const QString &enCours, const QString &fichier);
-    void stocker(const QString &donnees, const QByteArray &octets, bool enLot = false);
+    void stocker(const RapportDecode &rapport, bool enLot = false);
     void terminerLot();
     void rendreMemoire(bool compacter);
     bool copierPages(const QString &enCours);
