@@ -2,6 +2,7 @@
 #include "AfficheurSocket.h"
 #include "ArretSignaux.h"
 #include "Console.h"
+#include "DecodeurRapports.h"
 #include "FileRapports.h"
 #include "GestionBDD.h"
 #include "HyperviseurUDPSocket.h"
@@ -82,22 +83,35 @@ int main(int argc, char *argv[])
         return 1;
     }
     GestionBDD *stockage = nullptr;
-    // Outlives both threads that use it, which are stopped before main returns.
-    FileRapports file;
+    // Reports go from the receiver to the decoder, then to the store, each
+    // in its own thread. The queues outlive the threads, which are stopped
+    // before main returns.
+    FileRapports recus;
+    FileRapports decodes;
     QObject *contexte = new QObject;
     contexte->moveToThread(threadStockage.get());
     QMetaObject::invokeMethod(
         contexte,
-        [&stockage, &file, journal] {
+        [&stockage, &decodes, journal] {
             stockage = new GestionBDD(nullptr);
             // Before any report arrives: what a crash left is stored first.
             if (journal)
                 stockage->activerJournal(QStringLiteral("."));
-            stockage->suivreFile(&file);
+            stockage->suivreFile(&decodes);
         },
         Qt::BlockingQueuedConnection);
     contexte->deleteLater();
     QObject::connect(threadStockage.get(), &QThread::finished, stockage, &QObject::deleteLater);
+
+    std::unique_ptr<QThread> threadDecodage(new QThread(nullptr));
+    auto *decodeur = new DecodeurRapports(&recus, &decodes, nullptr);
+    decodeur->moveToThread(threadDecodage.get());
+    QObject::connect(threadDecodage.get(), &QThread::finished, decodeur, &QObject::deleteLater);
+    threadDecodage->start();
+    if (!threadDecodage->isRunning()) {
+        Console::ecrire(QStringLiteral("Impossible de démarrer le thread du décodage."));
+        return 1;
+    }
 
     std::unique_ptr<QThread> threadReception(new QThread(nullptr));
     recepteur->moveToThread(threadReception.get());
@@ -110,18 +124,19 @@ int main(int argc, char *argv[])
     }
 
     QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees);
-    // Queued through the file rather than one event per report: the store
-    // takes a burst at once.
-    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, &file, &FileRapports::ajouter,
-                     Qt::DirectConnection);
+    // Through the queues rather than one event per report: the decoder and
+    // the store take a burst at once.
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, &recus,
+                     qOverload<const QString &>(&FileRapports::ajouter), Qt::DirectConnection);
 
     QThread *reception = threadReception.get();
-    QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, reception] {
+    QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, reception, decodeur] {
         // What was read, or still waits in the kernel's buffer, reaches the
         // display clients and the last backup before the loop ends.
         QMetaObject::invokeMethod(recepteur, "lireDatagrammes", Qt::BlockingQueuedConnection);
         reception->quit();
         reception->wait();
+        QMetaObject::invokeMethod(decodeur, &DecodeurRapports::decoder, Qt::BlockingQueuedConnection);
         QCoreApplication::sendPostedEvents();
         QCoreApplication::quit();
     });
@@ -130,6 +145,8 @@ int main(int argc, char *argv[])
 
     threadReception->quit();
     threadReception->wait();
+    threadDecodage->quit();
+    threadDecodage->wait();
     threadStockage->quit();
     threadStockage->wait();
     return resultat;

@@ -18,16 +18,32 @@ QVector<RapportDecode> FileRapports::prendre()
 
 void FileRapports::ajouter(const QString &rapport)
 {
-    RapportDecode decode(rapport);
     bool premier;
     {
         const QMutexLocker verrou(&m_verrou);
         premier = m_rapports.isEmpty();
-        m_rapports.append(std::move(decode));
+        m_rapports.append(RapportDecode::aDecoder(rapport));
     }
-    // One wake-up per non-empty spell: the store empties the whole queue
+    // One wake-up per non-empty spell: the taker empties the whole queue
     // each time, and a report added after that empties it again is followed
     // by a wake-up of its own.
+    if (premier)
+        emit rapportsEnAttente();
+}
+
+void FileRapports::ajouter(QVector<RapportDecode> &&rapports)
+{
+    if (rapports.isEmpty())
+        return;
+    bool premier;
+    {
+        const QMutexLocker verrou(&m_verrou);
+        premier = m_rapports.isEmpty();
+        if (premier)
+            m_rapports.swap(rapports);
+        else
+            m_rapports += rapports;
+    }
     if (premier)
         emit rapportsEnAttente();
 }

@@ -9,10 +9,10 @@
 #include <QString>
 #include <QVector>
 
-// Reports on their way from the receiver's thread to the store's, decoded on
-// the way by the thread that adds them. The store takes all that wait at
-// once, so that a burst is stored in few transactions and costs one wake-up
-// instead of one event per report.
+// Reports on their way from one thread to another: from the receiver to the
+// decoder, and from the decoder to the store. The taker takes all that wait
+// at once, so that a burst is handled in few steps (and stored in few
+// transactions) and costs one wake-up instead of one event per report.
 class FileRapports : public QObject
 {
     Q_OBJECT
@@ -23,8 +23,11 @@ public:
     // Everything waiting, oldest first; the queue is left empty.
     QVector<RapportDecode> prendre();
 
+    // Safe from any thread, as are the others.
+    void ajouter(QVector<RapportDecode> &&rapports);
+
 public slots:
-    // Safe from any thread; the decoding is the caller's work.
+    // The text as received, still to be decoded.
     void ajouter(const QString &rapport);
 
 signals:

@@ -394,9 +394,10 @@ void GestionBDD::viderFile()
 {
     if (!m_file)
         return;
-    const QVector<RapportDecode> rapports = m_file->prendre();
+    QVector<RapportDecode> rapports = m_file->prendre();
     int dansLot = 0;
-    for (const RapportDecode &rapport : rapports) {
+    for (RapportDecode &rapport : rapports) {
+        rapport.decoder();
         if (m_journal)
             m_journal->ajouter(rapport.octets());
         stocker(rapport, true);

@@ -20,14 +20,31 @@ QJsonDocument lire(const QByteArray &octets, QJsonParseError *erreur)
 } // namespace
 
 RapportDecode::RapportDecode(const QString &texte)
-    : m_octets(texte.toLatin1())
+    : m_texte(texte)
 {
+    decoder();
+}
+
+RapportDecode RapportDecode::aDecoder(const QString &texte)
+{
+    RapportDecode rapport;
+    rapport.m_texte = texte;
+    return rapport;
+}
+
+void RapportDecode::decoder()
+{
+    if (decode())
+        return;
+    m_octets = m_texte.toLatin1();
     QJsonParseError erreur;
     m_document = lire(m_octets, &erreur);
     // Agents on older hosts write their texts in Latin-1: their bytes are not
     // UTF-8, and rejecting the report would lose it, so they are read as the
     // Latin-1 characters they are.
     if (erreur.error == QJsonParseError::IllegalUTF8String)
-        m_document = lire(texte.toUtf8(), &erreur);
+        m_document = lire(m_texte.toUtf8(), &erreur);
     m_lisible = erreur.error == QJsonParseError::NoError;
+    m_texte = QString();
+    m_decode = true;
 }

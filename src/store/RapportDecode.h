@@ -7,13 +7,19 @@
 #include <QString>
 
 // A report text read as JSON, ready for the store. Decoding needs nothing of
-// the store, so it is done where the report arrives, on another core than
-// the store's insertions.
+// the store, so the collector has it done on another core than the store's
+// insertions.
 class RapportDecode
 {
 public:
     RapportDecode() = default;
+    // Decoded at once.
     explicit RapportDecode(const QString &texte);
+    // Kept as it is until decoder().
+    static RapportDecode aDecoder(const QString &texte);
+
+    void decoder();
+    bool decode() const { return m_decode; }
 
     // The text's Latin-1 bytes, as the journal keeps them.
     const QByteArray &octets() const { return m_octets; }
@@ -21,9 +27,11 @@ public:
     const QJsonDocument &document() const { return m_document; }
 
 private:
+    QString m_texte;
     QByteArray m_octets;
     QJsonDocument m_document;
     bool m_lisible = false;
+    bool m_decode = false;
 };
 
 #endif
