@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QHostAddress>
 
+#include <cerrno>
 #include <linux/sock_diag.h>
 #include <sys/socket.h>
 
@@ -57,27 +58,70 @@ quint32 HyperviseurUDPSocket::pertesSysteme() const
     return memoire[SK_MEMINFO_DROPS];
 }
 
+void HyperviseurUDPSocket::traiter(const QHostAddress &source, const QByteArray &octets)
+{
+    const QString expediteur = source.toString();
+    const DecodeurDatagrammes::Datagramme datagramme = m_decodeur.decoder(expediteur, octets);
+    if (datagramme.horsSequence) {
+        if (datagramme.perdus > 0)
+            emit paquetsPerdus(datagramme.perdus);
+        Console::ecrire(expediteur, ": ", QString::number(datagramme.perdus) + QStringLiteral(" paquet(s) perdu(s)."));
+    }
+    emit nouvellesDonnes(datagramme.texte);
+
+    Console::ecrire("Réception de ", expediteur + QStringLiteral("  SeqNb:") + QString::number(datagramme.sequence));
+}
+
+void HyperviseurUDPSocket::lireParLots()
+{
+    constexpr int parAppel = 16;
+    const int descripteur = int(socketDescriptor());
+    if (descripteur < 0)
+        return;
+    if (m_lot.size() != parAppel * tailleMaxDatagramme)
+        m_lot.resize(parAppel * tailleMaxDatagramme);
+    mmsghdr messages[parAppel];
+    iovec zones[parAppel];
+    sockaddr_storage adresses[parAppel];
+    forever {
+        for (int i = 0; i < parAppel; ++i) {
+            zones[i] = {m_lot.data() + i * tailleMaxDatagramme, size_t(tailleMaxDatagramme)};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_iov = &zones[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_name = &adresses[i];
+            messages[i].msg_hdr.msg_namelen = sizeof(adresses[i]);
+        }
+        const int recus = ::recvmmsg(descripteur, messages, parAppel, MSG_DONTWAIT, nullptr);
+        if (recus <= 0) {
+            if (recus < 0 && errno == EINTR)
+                continue;
+            return;
+        }
+        for (int i = 0; i < recus; ++i) {
+            const QHostAddress source(reinterpret_cast<const sockaddr *>(&adresses[i]));
+            // Read in place: the decoder copies the text out.
+            traiter(source, QByteArray::fromRawData(m_lot.constData() + i * tailleMaxDatagramme, int(messages[i].msg_len)));
+        }
+        if (recus < parAppel)
+            return;
+    }
+}
+
 void HyperviseurUDPSocket::lireDatagrammes()
 {
     // Room for the largest UDP datagram: asking each one's size first would
     // cost one more system call per datagram.
     QByteArray tampon;
     QHostAddress source;
-    while (hasPendingDatagrams()) {
+    // The first through Qt, which then watches the socket again; the others
+    // in batches, one system call for many datagrams.
+    if (hasPendingDatagrams()) {
         tampon.resize(tailleMaxDatagramme);
         const qint64 lus = readDatagram(tampon.data(), tampon.size(), &source);
         tampon.resize(int(qBound<qint64>(0, lus, tampon.size())));
-
-        const QString expediteur = source.toString();
-        const DecodeurDatagrammes::Datagramme datagramme = m_decodeur.decoder(expediteur, tampon);
-        if (datagramme.horsSequence) {
-            if (datagramme.perdus > 0)
-                emit paquetsPerdus(datagramme.perdus);
-            Console::ecrire(expediteur, ": ", QString::number(datagramme.perdus) + QStringLiteral(" paquet(s) perdu(s)."));
-        }
-        emit nouvellesDonnes(datagramme.texte);
-
-        Console::ecrire("Réception de ", expediteur + QStringLiteral("  SeqNb:") + QString::number(datagramme.sequence));
+        traiter(source, tampon);
+        lireParLots();
     }
 
     // Datagrams the kernel dropped because the buffer was full never reach the

@@ -36,7 +36,12 @@ private slots:
 private:
     quint32 pertesSysteme() const;
 
+    void traiter(const QHostAddress &source, const QByteArray &octets);
+    void lireParLots();
+
     DecodeurDatagrammes m_decodeur;
+    // Room for a batch of datagrams read by one system call.
+    QByteArray m_lot;
     quint32 m_pertesSysteme = 0;
 };
 
