@@ -1,9 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureConsole.h"
+#include "DecodeurRapports.h"
+#include "FileRapports.h"
 #include "GestionBDD.h"
 #include "LectureSql.h"
 
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTest>
@@ -99,6 +106,10 @@ private slots:
     void colonnesVariables();
     void verifierRequete_data();
     void verifierRequete();
+    void fileEtDecodeur();
+    void lotsCommeRapportsSeuls();
+    void valeursCommeQt_data();
+    void valeursCommeQt();
 
 private:
     void ajouter(const QByteArray &rapport) { m_store->ajouterDonnees(QString::fromLatin1(rapport)); }
@@ -523,6 +534,168 @@ void TestGestionBDD::verifierRequete()
 
     QCOMPARE(m_store->verifierRequete(requete), !console.isEmpty());
     comparerLignes(m_console->lignes(), console);
+}
+
+void TestGestionBDD::fileEtDecodeur()
+{
+    FileRapports recus;
+    FileRapports decodes;
+    DecodeurRapports decodeur(&recus, &decodes);
+    QSignalSpy arrivee(&recus, &FileRapports::rapportsEnAttente);
+    QSignalSpy attente(&decodes, &FileRapports::rapportsEnAttente);
+
+    // One wake-up each time a queue stops being empty, none while it is not.
+    recus.ajouter(QStringLiteral(R"({"name":"a"})"));
+    recus.ajouter(QStringLiteral("{"));
+    QCOMPARE(arrivee.count(), 1);
+    QTRY_COMPARE(attente.count(), 1);
+    recus.ajouter(QStringLiteral("[1]"));
+    QCOMPARE(arrivee.count(), 2);
+    QCoreApplication::processEvents();
+    QCOMPARE(attente.count(), 1);
+
+    const QVector<RapportDecode> rapports = decodes.prendre();
+    QCOMPARE(rapports.size(), 3);
+    QVERIFY(rapports.at(0).decode() && rapports.at(0).lisible());
+    QCOMPARE(rapports.at(0).document().object().value(QLatin1String("name")).toString(), QStringLiteral("a"));
+    QCOMPARE(rapports.at(0).octets(), QByteArray(R"({"name":"a"})"));
+    QVERIFY(rapports.at(1).decode() && !rapports.at(1).lisible());
+    QVERIFY(rapports.at(2).lisible() && rapports.at(2).document().isArray());
+    QVERIFY(decodes.prendre().isEmpty());
+}
+
+// Reports taken in batches from the queues, sharing transactions and bound
+// through SQLite's own interface, leave the rows and print the lines that
+// the same reports stored one by one do, failures included.
+void TestGestionBDD::lotsCommeRapportsSeuls()
+{
+    QList<QByteArray> rapports;
+    for (int i = 0; i < 2 * GestionBDD::rapportsParTransaction + 37; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        switch (i % 7) {
+        case 0:
+            rapports << R"({"name":"hv)" + n + R"(","time":)" + n
+                            + R"(,"cpu":1.5,"vms":[{"name":"a","uuid":"u","state":1,"ram":10},{"name":"b"}]})";
+            break;
+        case 1:
+            rapports << "{";
+            break;
+        case 2:
+            rapports << R"({"name":"hv","time":1,"vms":[{"name":"a"},{"name":null,"state":)" + n + "}]}";
+            break;
+        case 3:
+            rapports << R"({"time":)" + n + R"(,"vms":[{"name":"orpheline"}]})";
+            break;
+        case 4:
+            rapports << R"({"name":{"a":1},"time":"t","disk":true,"network":[1,"x"],)"
+                        R"("vms":[{"name":"caf\u00e9","cpu":false,"maxram":9007199254740993}]})";
+            break;
+        case 5:
+            rapports << R"({"name":"hv","time":1,"vms":[{},{},{},{},{},{},{},{},{},{},{},{}]})";
+            break;
+        default:
+            rapports << "{\"name\":\"caf\xe9\",\"time\":" + n + R"(,"mbtemp":-0.0,"ram":1e300})";
+            break;
+        }
+    }
+    const QString hyperviseurs = QStringLiteral("SELECT id, quote(name), quote(time), quote(cputemp), quote(mbtemp), "
+                                                "quote(cpu), quote(ram), quote(disk), quote(network) FROM InfosHyperviseurs");
+    const QString vms = QStringLiteral("SELECT id, idinfos, quote(name), quote(uuid), quote(state), quote(cpu), quote(ram), "
+                                       "quote(maxram), quote(network) FROM InfosVMs");
+
+    for (const QByteArray &rapport : qAsConst(rapports))
+        ajouter(rapport);
+    const Lignes hyperviseursSeuls = lire(hyperviseurs);
+    const Lignes vmsSeules = lire(vms);
+    const QStringList consoleSeule = m_console->lignes();
+    QVERIFY(hyperviseursSeuls.size() > 200);
+
+    m_store.reset();
+    m_store = std::make_unique<GestionBDD>();
+    m_console->vider();
+    FileRapports recus;
+    FileRapports decodes;
+    DecodeurRapports decodeur(&recus, &decodes);
+    m_store->suivreFile(&decodes);
+    for (const QByteArray &rapport : qAsConst(rapports))
+        recus.ajouter(QString::fromLatin1(rapport));
+
+    QTRY_COMPARE(lire(hyperviseurs), hyperviseursSeuls);
+    QCOMPARE(lire(vms), vmsSeules);
+    QCOMPARE(m_console->lignes(), consoleSeule);
+    // Every batch ends with its commit: nothing is left open.
+    QSqlDatabase base = QSqlDatabase::database(QStringLiteral("collecteur"), false);
+    QVERIFY2(base.transaction(), qPrintable(base.lastError().text()));
+    base.rollback();
+}
+
+void TestGestionBDD::valeursCommeQt_data()
+{
+    QTest::addColumn<QString>("colonne");
+    QTest::addColumn<QByteArray>("valeur");
+
+    const QList<QByteArray> valeurs{R"("")",
+                                    R"("caf\u00e9")",
+                                    R"("12")",
+                                    R"(" 12")",
+                                    R"("1e3")",
+                                    "0",
+                                    "-0",
+                                    "1.5",
+                                    "1e300",
+                                    "-1e-300",
+                                    "9007199254740993",
+                                    "12345678901234567890",
+                                    "true",
+                                    "false",
+                                    "[]",
+                                    R"([1,"a"])",
+                                    "{}",
+                                    R"({"a":1})",
+                                    "null",
+                                    R"("\ud83d\ude00")",
+                                    R"("a\u0000b")"};
+    for (const char *colonne : {"name", "time", "cpu", "network"}) {
+        for (const QByteArray &valeur : valeurs)
+            QTest::addRow("%s %s", colonne, valeur.constData()) << QString::fromLatin1(colonne) << valeur;
+    }
+}
+
+// Each value reaches the store as Qt's driver itself binds it.
+void TestGestionBDD::valeursCommeQt()
+{
+    QFETCH(QString, colonne);
+    QFETCH(QByteArray, valeur);
+
+    QJsonObject rapport{{QStringLiteral("name"), QStringLiteral("hv")}, {QStringLiteral("time"), 1}};
+    rapport.insert(colonne, QJsonDocument::fromJson("[" + valeur + "]").array().at(0));
+    ajouter(QJsonDocument(rapport).toJson(QJsonDocument::Compact));
+    const QString sql = QStringLiteral("SELECT typeof(%1), quote(%1) FROM InfosHyperviseurs").arg(colonne);
+    const Lignes stockee = lire(sql);
+
+    const QString nomReference = QStringLiteral("reference");
+    {
+        QSqlDatabase reference = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), nomReference);
+        reference.setDatabaseName(QStringLiteral(":memory:"));
+        QVERIFY(reference.open());
+        QSqlQuery requete(reference);
+        const Lignes schema = lire(QStringLiteral("SELECT sql FROM sqlite_master WHERE name = 'InfosHyperviseurs'"));
+        QVERIFY(requete.exec(schema.value(0).value(0).toString()));
+        QStringList colonnes{QStringLiteral("name"), QStringLiteral("time")};
+        if (!colonnes.contains(colonne))
+            colonnes << colonne;
+        QStringList marques;
+        for (const QString &nom : colonnes)
+            marques << QLatin1Char(':') + nom;
+        QVERIFY(requete.prepare(QStringLiteral("INSERT INTO InfosHyperviseurs(%1) VALUES(%2)")
+                                    .arg(colonnes.join(QLatin1Char(',')), marques.join(QLatin1Char(',')))));
+        for (const QString &nom : colonnes) {
+            const QJsonValue v = rapport.value(nom);
+            requete.bindValue(QLatin1Char(':') + nom, v.isNull() || v.isUndefined() ? QVariant() : v.toVariant());
+        }
+        QCOMPARE(stockee, requete.exec() ? lire(reference, sql) : Lignes());
+    }
+    QSqlDatabase::removeDatabase(nomReference);
 }
 
 QTEST_GUILESS_MAIN(TestGestionBDD)

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureConsole.h"
+#include "FileRapports.h"
 #include "GestionBDD.h"
 #include "LectureSql.h"
 
@@ -104,6 +105,7 @@ private slots:
     void chaineDuMinuteur();
     void sauvegardeALaFermeture();
     void sauvegardesInterrompues();
+    void fileVideeParLaSauvegarde();
 
 private:
     void ajouter(const QByteArray &rapport) { m_store->ajouterDonnees(QString::fromLatin1(rapport)); }
@@ -378,6 +380,29 @@ void TestSauvegarde::sauvegardesInterrompues()
     const QStringList apres = fichiers();
     QCOMPARE(apres.size(), 5);
     QCOMPARE(apres.filter(QStringLiteral(".en-cours")).size(), 1);
+}
+
+// Reports already queued for the store when a backup starts belong to it;
+// one queued after it lands in the store for the next, once.
+void TestSauvegarde::fileVideeParLaSauvegarde()
+{
+    FileRapports file;
+    m_store->suivreFile(&file);
+    file.ajouter(QString::fromLatin1(rapportA));
+    file.ajouter(QString::fromLatin1(rapportB));
+
+    sauvegarder();
+
+    const QStringList noms = fichiers();
+    QCOMPARE(noms.size(), 1);
+    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{2, 3}}));
+    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+
+    file.ajouter(QString::fromLatin1(rapportC));
+    QTRY_COMPARE(lireStore(comptes), Lignes({{1, 1}}));
+    QCoreApplication::processEvents();
+    QCOMPARE(lireStore(QStringLiteral("SELECT name FROM InfosHyperviseurs")), Lignes({{QStringLiteral("hv-c")}}));
+    QCOMPARE(m_console->lignes(), QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestSauvegarde)
