@@ -39,6 +39,11 @@ int main(int argc, char *argv[])
     // store's busiest path.
     sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
     sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+    // Qt's own event loop rather than GLib's, in every thread: it wakes a
+    // thread once for any number of events posted meanwhile, where GLib's
+    // writes its wake-up descriptor for each one, and a report posts one to
+    // every display connection.
+    qputenv("QT_NO_GLIB", "1");
 
     QCoreApplication application(argc, argv);
     // First, so that a stop requested during start-up waits for the event loop.
@@ -123,7 +128,11 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees);
+    // Direct: the server only passes each report on to its connections'
+    // threads, so the receiver's thread does it without a stop in the main
+    // thread on the way.
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees,
+                     Qt::DirectConnection);
     // Through the queues rather than one event per report: the decoder and
     // the store take a burst at once.
     QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, &recus,

@@ -67,6 +67,7 @@ AfficheurSocketThread::AfficheurSocketThread(qintptr socketDescriptor, QObject *
         setSocketOption(QAbstractSocket::LowDelayOption, 1);
         reglerDetectionPairDisparu(socketDescriptor);
         connect(this, &QIODevice::bytesWritten, this, &AfficheurSocketThread::ecrits);
+        m_adresse = peerAddress().toString();
         return;
     }
     emit errorOccurred(error());
@@ -101,7 +102,7 @@ bool AfficheurSocketThread::tropEnRetard(qint64 avant, qint64 trame) const
 
 void AfficheurSocketThread::receptionDonnees(QString donnees)
 {
-    const QString adresse = peerAddress().toString();
+    const QString adresse = state() == QAbstractSocket::ConnectedState ? m_adresse : peerAddress().toString();
     Console::ecrire("Thread: ", static_cast<void *>(QThread::currentThreadId()), ". Transmission des données à ",
                     adresse);
 

@@ -45,6 +45,8 @@ private:
 
     Budget *m_budget;
     qint64 m_enAttente = 0;
+    // The peer's address while connected, read once rather than per frame.
+    QString m_adresse;
 };
 
 #endif
