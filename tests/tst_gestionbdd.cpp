@@ -107,6 +107,7 @@ private slots:
     void verifierRequete_data();
     void verifierRequete();
     void fileEtDecodeur();
+    void reveilDiffere();
     void lotsCommeRapportsSeuls();
     void valeursCommeQt_data();
     void valeursCommeQt();
@@ -562,6 +563,30 @@ void TestGestionBDD::fileEtDecodeur()
     QVERIFY(rapports.at(1).decode() && !rapports.at(1).lisible());
     QVERIFY(rapports.at(2).lisible() && rapports.at(2).document().isArray());
     QVERIFY(decodes.prendre().isEmpty());
+}
+
+// The receiver's queue wakes its taker once per burst, when told.
+void TestGestionBDD::reveilDiffere()
+{
+    FileRapports file;
+    file.differerReveil(true);
+    QSignalSpy attente(&file, &FileRapports::rapportsEnAttente);
+
+    file.publier();
+    QCOMPARE(attente.count(), 0);
+    file.ajouter(QStringLiteral("{}"));
+    file.ajouter(QStringLiteral("[]"));
+    QCOMPARE(attente.count(), 0);
+    file.publier();
+    file.ajouter(QStringLiteral("{}"));
+    file.publier();
+    QCOMPARE(attente.count(), 1);
+    QCOMPARE(file.prendre().size(), 3);
+    file.publier();
+    QCOMPARE(attente.count(), 1);
+    file.ajouter(QStringLiteral("{}"));
+    file.publier();
+    QCOMPARE(attente.count(), 2);
 }
 
 // Reports taken in batches from the queues, sharing transactions and bound

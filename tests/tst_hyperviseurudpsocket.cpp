@@ -216,16 +216,23 @@ void TestHyperviseurUDPSocket::toutLireEnUnAppel()
 {
     QSignalSpy rapports(m_recepteur.get(), &HyperviseurUDPSocket::nouvellesDonnes);
     QSignalSpy pretALire(m_recepteur.get(), &QUdpSocket::readyRead);
+    QList<int> lusALaFin;
+    connect(m_recepteur.get(), &HyperviseurUDPSocket::datagrammesLus, this,
+            [&] { lusALaFin << int(rapports.count()); });
     Agent agent(QStringLiteral("127.0.0.1"));
 
-    // Loopback delivers within the send call, so all five wait in the socket
-    // before the event loop gets to run once.
-    for (quint32 numero = 1; numero <= 5; ++numero)
+    // Loopback delivers within the send call, so all of them wait in the
+    // socket before the event loop gets to run once: more than one batch of
+    // the reads that take several datagrams at a time.
+    const int nombre = 40;
+    for (quint32 numero = 1; numero <= nombre; ++numero)
         agent.envoyer(datagramme(numero, QByteArray::number(numero)), m_port);
 
-    QTRY_COMPARE(rapports.count(), 5);
+    QTRY_COMPARE(rapports.count(), nombre);
     QCOMPARE(pretALire.count(), 1);
-    for (int i = 0; i < 5; ++i)
+    // Signalled once, after the last of them.
+    QCOMPARE(lusALaFin, QList<int>{nombre});
+    for (int i = 0; i < nombre; ++i)
         QCOMPARE(rapports.at(i).at(0).toString(), QString::number(i + 1));
 }
 

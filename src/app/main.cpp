@@ -122,21 +122,25 @@ int main(int argc, char *argv[])
     recepteur->moveToThread(threadReception.get());
     // The receiver's socket notifier must be released in the thread that uses it.
     QObject::connect(threadReception.get(), &QThread::finished, recepteur, &QObject::deleteLater);
+    // Queued to the main thread, which accepts the display clients: a client
+    // whose connection the system has already completed is served before
+    // the reports read after it, from the first one on.
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees);
+    // Through the queues rather than one event per report: the decoder and
+    // the store take a burst at once.
+    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, &recus,
+                     qOverload<const QString &>(&FileRapports::ajouter), Qt::DirectConnection);
+    recus.differerReveil(true);
+    QObject::connect(recepteur, &HyperviseurUDPSocket::datagrammesLus, &recus, &FileRapports::publier,
+                     Qt::DirectConnection);
+
+    // Only once everything is connected: a report read before would reach
+    // neither the display clients nor the store.
     threadReception->start();
     if (!threadReception->isRunning()) {
         Console::ecrire(QStringLiteral("Impossible de démarrer le thread de réception."));
         return 1;
     }
-
-    // Direct: the server only passes each report on to its connections'
-    // threads, so the receiver's thread does it without a stop in the main
-    // thread on the way.
-    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, affichage.get(), &AfficheurSocket::receptionDonnees,
-                     Qt::DirectConnection);
-    // Through the queues rather than one event per report: the decoder and
-    // the store take a burst at once.
-    QObject::connect(recepteur, &HyperviseurUDPSocket::nouvellesDonnes, &recus,
-                     qOverload<const QString &>(&FileRapports::ajouter), Qt::DirectConnection);
 
     QThread *reception = threadReception.get();
     QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [recepteur, reception, decodeur] {

@@ -45,7 +45,6 @@ signals:
     void fermetureDemandee(QPrivateSignal);
 
 public slots:
-    // Safe from any thread: it only queues the report to each connection.
     void receptionDonnees(QString donnees);
     // Stops accepting clients, closes every open connection and waits, for a
     // bounded time, for the connection threads to end.

@@ -122,6 +122,7 @@ void HyperviseurUDPSocket::lireDatagrammes()
         tampon.resize(int(qBound<qint64>(0, lus, tampon.size())));
         traiter(source, tampon);
         lireParLots();
+        emit datagrammesLus();
     }
 
     // Datagrams the kernel dropped because the buffer was full never reach the

@@ -29,6 +29,8 @@ public:
 signals:
     void nouvellesDonnes(QString donnees);
     void paquetsPerdus(int nb);
+    // After every datagram waiting in the socket has been read and passed on.
+    void datagrammesLus();
 
 private slots:
     void lireDatagrammes();

@@ -13,21 +13,28 @@ QVector<RapportDecode> FileRapports::prendre()
     QVector<RapportDecode> rapports;
     const QMutexLocker verrou(&m_verrou);
     rapports.swap(m_rapports);
+    m_reveilDemande = false;
     return rapports;
 }
 
+void FileRapports::differerReveil(bool differer)
+{
+    const QMutexLocker verrou(&m_verrou);
+    m_differe = differer;
+}
+
+// One wake-up per spell of waiting reports: the taker takes the whole queue
+// each time, and a report added after that is followed by a wake-up of its own.
 void FileRapports::ajouter(const QString &rapport)
 {
-    bool premier;
+    bool reveiller;
     {
         const QMutexLocker verrou(&m_verrou);
-        premier = m_rapports.isEmpty();
         m_rapports.append(RapportDecode::aDecoder(rapport));
+        reveiller = !m_differe && !m_reveilDemande;
+        m_reveilDemande = m_reveilDemande || reveiller;
     }
-    // One wake-up per non-empty spell: the taker empties the whole queue
-    // each time, and a report added after that empties it again is followed
-    // by a wake-up of its own.
-    if (premier)
+    if (reveiller)
         emit rapportsEnAttente();
 }
 
@@ -35,15 +42,28 @@ void FileRapports::ajouter(QVector<RapportDecode> &&rapports)
 {
     if (rapports.isEmpty())
         return;
-    bool premier;
+    bool reveiller;
     {
         const QMutexLocker verrou(&m_verrou);
-        premier = m_rapports.isEmpty();
-        if (premier)
+        if (m_rapports.isEmpty())
             m_rapports.swap(rapports);
         else
             m_rapports += rapports;
+        reveiller = !m_reveilDemande;
+        m_reveilDemande = true;
     }
-    if (premier)
+    if (reveiller)
+        emit rapportsEnAttente();
+}
+
+void FileRapports::publier()
+{
+    bool reveiller;
+    {
+        const QMutexLocker verrou(&m_verrou);
+        reveiller = !m_rapports.isEmpty() && !m_reveilDemande;
+        m_reveilDemande = m_reveilDemande || reveiller;
+    }
+    if (reveiller)
         emit rapportsEnAttente();
 }

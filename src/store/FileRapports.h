@@ -25,18 +25,25 @@ public:
 
     // Safe from any thread, as are the others.
     void ajouter(QVector<RapportDecode> &&rapports);
+    // Reports added one by one then wake the taker only at publier(): a
+    // burst read from the socket costs one wake-up, not one per report.
+    void differerReveil(bool differer);
 
 public slots:
     // The text as received, still to be decoded.
     void ajouter(const QString &rapport);
+    // Wakes the taker if reports wait and it has not been woken for them.
+    void publier();
 
 signals:
-    // Emitted by the thread that adds the first report to an empty queue.
+    // Emitted by the adding thread, once until the taker takes the queue.
     void rapportsEnAttente();
 
 private:
     QMutex m_verrou;
     QVector<RapportDecode> m_rapports;
+    bool m_reveilDemande = false;
+    bool m_differe = false;
 };
 
 #endif
