@@ -187,8 +187,8 @@ def main():
             # The script-like VM name: shown as text, no element made, nothing run.
             piege.click()
             attente.until(lambda p: p.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr"))
-            vm = pilote.find_element(By.CSS_SELECTOR, "#table-vms tbody tr td")
-            assert vm.text == NOM_PIEGE, vm.text
+            nom_vm = pilote.execute_script("return document.querySelector('#table-vms tbody tr td').innerText;")
+            assert nom_vm == NOM_PIEGE, nom_vm
             assert not pilote.find_elements(By.CSS_SELECTOR, "main img, main script"), "le nom a créé un élément"
             assert aucune_alerte(pilote), "un script a tourné"
             assert pilote.find_element(By.ID, "titre-hote").text == "hv-piege"
@@ -199,8 +199,10 @@ def main():
             attente.until(lambda p: pixels_dessines(p, "#graphes-direct canvas") > 500)
             attente.until(lambda p: "fichier(s) de sauvegarde" in p.find_element(By.ID, "historique-etat").text)
             attente.until(lambda p: len(p.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr")) == 4)
-            etats = {tr.find_elements(By.TAG_NAME, "td")[1].text
-                     for tr in pilote.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr")}
+            # Read in one script: the live table is redrawn as reports come,
+            # and an element found a moment before may be gone already.
+            etats = set(pilote.execute_script(
+                "return Array.from(document.querySelectorAll('#table-vms tbody tr'), tr => tr.cells[1].innerText);"))
             assert etats <= set(["en marche", "en pause", "arrêtée"]), etats
             time.sleep(2)
             pilote.save_screenshot(os.path.join(args.captures, "capture-hyperviseur.png"))
