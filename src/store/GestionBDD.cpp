@@ -366,15 +366,12 @@ void GestionBDD::activerJournal(const QString &dossier)
     if (recuperation.trouve) {
         {
             const Console::Silence silence;
-            int dansLot = 0;
-            for (const QString &rapport : recuperation.rapports) {
-                stocker(RapportDecode(rapport), true);
-                if (++dansLot == rapportsParTransaction) {
-                    terminerLot();
-                    dansLot = 0;
-                }
-            }
-            terminerLot();
+            QVector<RapportDecode> rapports;
+            rapports.reserve(recuperation.rapports.size());
+            for (const QString &rapport : recuperation.rapports)
+                rapports.append(RapportDecode::aDecoder(rapport));
+            // Already in the journal: read back from it.
+            stockerEnLots(rapports, false);
         }
         Console::ecrire(tr("Journal relu après un arrêt brutal : %1 rapport(s) récupéré(s), %2 octet(s) "
                            "d'un dernier enregistrement incomplet ignoré(s).")
@@ -395,10 +392,15 @@ void GestionBDD::viderFile()
     if (!m_file)
         return;
     QVector<RapportDecode> rapports = m_file->prendre();
+    stockerEnLots(rapports, true);
+}
+
+void GestionBDD::stockerEnLots(QVector<RapportDecode> &rapports, bool journaliser)
+{
     int dansLot = 0;
     for (RapportDecode &rapport : rapports) {
         rapport.decoder();
-        if (m_journal)
+        if (journaliser && m_journal)
             m_journal->ajouter(rapport.octets());
         stocker(rapport, true);
         if (++dansLot == rapportsParTransaction) {

@@ -54,6 +54,7 @@ private:
     void mettreDeCoteSauvegardesInterrompues();
     bool nommerSauvegarde(const QString &enCours, const QString &fichier);
     void stocker(const RapportDecode &rapport, bool enLot = false);
+    void stockerEnLots(QVector<RapportDecode> &rapports, bool journaliser);
     void terminerLot();
     void rendreMemoire(bool compacter);
     bool copierPages(const QString &enCours);
