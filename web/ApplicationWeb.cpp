@@ -4,7 +4,7 @@
 #include "DecodeurRapport.h"
 #include "ExpositionMetriques.h"
 #include "LecteurHistorique.h"
-#include "Terminal.h"
+#include "Console.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -62,11 +62,11 @@ bool ApplicationWeb::demarrer()
 {
     QString erreur;
     if (!m_serveur.demarrer(m_parametres.ecoute, m_parametres.portEcoute, &erreur)) {
-        Terminal::erreur(QStringLiteral("Écoute impossible sur %1 : %2.")
+        Console::erreur(QStringLiteral("Écoute impossible sur %1 : %2.")
                              .arg(adresseAffichee(m_parametres.ecoute, m_parametres.portEcoute), erreur));
         return false;
     }
-    Terminal::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2).")
+    Console::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2).")
                          .arg(adresseAffichee(m_parametres.ecoute, m_serveur.port()),
                               QDir(m_parametres.sauvegardes).absolutePath()));
     m_demarre = true;

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ClientCollecteur.h"
 
-#include "Terminal.h"
+#include "Console.h"
 
 ClientCollecteur::ClientCollecteur(const QString &hote, quint16 port, QObject *parent)
     : QObject(parent)
@@ -50,7 +50,7 @@ void ClientCollecteur::connecte()
     if (m_dejaConnecte)
         ++m_reconnexions;
     m_dejaConnecte = true;
-    Terminal::erreur(QStringLiteral("Connecté au collecteur %1.").arg(adresse()));
+    Console::erreur(QStringLiteral("Connecté au collecteur %1.").arg(adresse()));
     emit connexionChangee(true);
 }
 
@@ -94,13 +94,13 @@ void ClientCollecteur::attendre(const QString &texteRaison)
     m_delai = qMin(m_delai * 2, delaiMaximum);
     if (m_connecte) {
         m_connecte = false;
-        Terminal::erreur(QStringLiteral("Connexion au collecteur %1 perdue : %2. Nouvel essai dans %3 s.")
+        Console::erreur(QStringLiteral("Connexion au collecteur %1 perdue : %2. Nouvel essai dans %3 s.")
                              .arg(adresse(), raison)
                              .arg(delai / 1000));
         emit connexionChangee(false);
     } else if (!m_echecSignale) {
         m_echecSignale = true;
-        Terminal::erreur(QStringLiteral("Collecteur %1 injoignable : %2. Nouvel essai dans %3 s, puis jusqu'à toutes les %4 s.")
+        Console::erreur(QStringLiteral("Collecteur %1 injoignable : %2. Nouvel essai dans %3 s, puis jusqu'à toutes les %4 s.")
                              .arg(adresse(), raison)
                              .arg(delai / 1000)
                              .arg(delaiMaximum / 1000));

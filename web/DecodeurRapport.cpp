@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "DecodeurRapport.h"
 
-#include "ClesJson.h"
+#include "LectureJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,15 +27,6 @@ QString texte(const QJsonObject &objet, QLatin1String cle)
     return valeur.isString() ? valeur.toString() : QString();
 }
 
-QJsonDocument lire(const QByteArray &octets, QJsonParseError &erreur)
-{
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    return QJsonDocument::fromJson(ClesJson::renommerDoublons(octets), &erreur);
-#else
-    return QJsonDocument::fromJson(octets, &erreur);
-#endif
-}
-
 } // namespace
 
 bool DecodeurRapport::decoder(const QString &texteRapport, RapportHyperviseur &rapport, QString *erreur)
@@ -47,9 +38,7 @@ bool DecodeurRapport::decoder(const QString &texteRapport, RapportHyperviseur &r
     };
 
     QJsonParseError analyse;
-    QJsonDocument document = lire(texteRapport.toLatin1(), analyse);
-    if (analyse.error == QJsonParseError::IllegalUTF8String)
-        document = lire(texteRapport.toUtf8(), analyse);
+    const QJsonDocument document = LectureJson::lireRapport(texteRapport, &analyse);
     if (analyse.error != QJsonParseError::NoError)
         return echec(QStringLiteral("JSON illisible (%1)").arg(analyse.errorString()));
     if (!document.isObject())

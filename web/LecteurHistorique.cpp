@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "LecteurHistorique.h"
 
+#include "FichierSauvegarde.h"
+
 #include <QAtomicInt>
 #include <QDateTime>
 #include <QDir>
@@ -257,16 +259,11 @@ QJsonObject series(const Serie<N> &cumuls, const QStringList &noms)
 
 QVector<LecteurHistorique::Fichier> LecteurHistorique::fichiers(const QString &dossier, qint64 depuis, qint64 jusqua)
 {
-    static const QRegularExpression motif(
-        QStringLiteral("^collecteur(\\d\\d)-(\\d\\d)-(\\d{4})_(\\d\\d)-(\\d\\d)-(\\d\\d)\\.db$"));
     QVector<Fichier> choisis;
     const QFileInfoList entrees =
-        QDir(dossier).entryInfoList({QStringLiteral("collecteur*.db")}, QDir::Files | QDir::Readable, QDir::Name);
+        QDir(dossier).entryInfoList({FichierSauvegarde::filtreNoms()}, QDir::Files | QDir::Readable, QDir::Name);
     for (const QFileInfo &entree : entrees) {
-        const QRegularExpressionMatch correspondance = motif.match(entree.fileName());
-        if (!correspondance.hasMatch())
-            continue;
-        const QDateTime instant = QDateTime::fromString(entree.fileName().mid(10, 19), QStringLiteral("dd-MM-yyyy_hh-mm-ss"));
+        const QDateTime instant = FichierSauvegarde::instant(entree.fileName());
         if (!instant.isValid())
             continue;
         const qint64 horodatage = instant.toSecsSinceEpoch();

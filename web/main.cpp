@@ -2,7 +2,7 @@
 #include "ApplicationWeb.h"
 #include "ArretSignaux.h"
 #include "LigneCommandeWeb.h"
-#include "Terminal.h"
+#include "Console.h"
 
 #include <QCoreApplication>
 
@@ -19,11 +19,11 @@ int main(int argc, char *argv[])
     QString message;
     switch (LigneCommandeWeb::analyser(QCoreApplication::arguments(), parametres, message)) {
     case LigneCommandeWeb::Aide:
-        Terminal::sortie(message);
-        Terminal::vider();
+        Console::sortie(message);
+        Console::vider();
         return 0;
     case LigneCommandeWeb::Invalide:
-        Terminal::erreur(message);
+        Console::erreur(message);
         return 2;
     case LigneCommandeWeb::Valide:
         break;
@@ -32,7 +32,7 @@ int main(int argc, char *argv[])
     ArretSignaux arret;
     ApplicationWeb web(parametres);
     QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [&]() {
-        Terminal::erreur(QStringLiteral("Arrêt du tableau de bord."));
+        Console::erreur(QStringLiteral("Arrêt du tableau de bord."));
         web.arreter();
         application.quit();
     });

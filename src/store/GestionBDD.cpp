@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "GestionBDD.h"
 
+#include "ClesRapport.h"
 #include "Console.h"
+#include "FichierSauvegarde.h"
 #include "FileRapports.h"
 #include "JournalRapports.h"
 #include "RapportDecode.h"
@@ -52,18 +54,15 @@ const QString &nomConnexionSauvegarde()
     return nom;
 }
 
-// A backup is written under its name with this suffix and renamed once
-// complete and on disk, so that a backup name always holds a whole database.
 const QString &suffixeEnCours()
 {
-    static const QString suffixe = QStringLiteral(".en-cours");
+    static const QString suffixe = FichierSauvegarde::suffixeEnCours();
     return suffixe;
 }
 
-// Where a start-up puts the file of a backup that a crash interrupted.
 const QString &suffixeInterrompue()
 {
-    static const QString suffixe = QStringLiteral(".interrompue");
+    static const QString suffixe = FichierSauvegarde::suffixeInterrompue();
     return suffixe;
 }
 
@@ -79,7 +78,7 @@ QString nomFichierSauvegarde()
 {
     QDateTime instant = QDateTime::currentDateTime();
     forever {
-        const QString nom = nomConnexion() + instant.toString(QStringLiteral("dd-MM-yyyy_hh-mm-ss")) + QStringLiteral(".db");
+        const QString nom = FichierSauvegarde::nom(instant);
         if (nomLibre(nom) && nomLibre(nom + suffixeEnCours()) && !JournalRapports::segmentsAssignes(QStringLiteral("."), nom))
             return nom;
         instant = instant.addSecs(1);
@@ -98,17 +97,13 @@ bool synchroniser(const QString &chemin, int options)
 
 const QStringList &clesHyperviseur()
 {
-    static const QStringList cles{QStringLiteral("name"),   QStringLiteral("time"), QStringLiteral("cputemp"),
-                                  QStringLiteral("mbtemp"), QStringLiteral("cpu"),  QStringLiteral("ram"),
-                                  QStringLiteral("disk"),   QStringLiteral("network")};
+    static const QStringList cles = ClesRapport::noms(ClesRapport::hyperviseur());
     return cles;
 }
 
 const QStringList &clesVM()
 {
-    static const QStringList cles{QStringLiteral("name"), QStringLiteral("uuid"),   QStringLiteral("state"),
-                                  QStringLiteral("cpu"),  QStringLiteral("ram"),    QStringLiteral("maxram"),
-                                  QStringLiteral("network")};
+    static const QStringList cles = ClesRapport::noms(ClesRapport::vm());
     return cles;
 }
 
@@ -232,7 +227,7 @@ GestionBDD::GestionBDD(QObject *parent)
 void GestionBDD::mettreDeCoteSauvegardesInterrompues()
 {
     const QStringList restes = QDir::current().entryList(
-        {nomConnexion() + QStringLiteral("*.db") + suffixeEnCours()}, QDir::Files | QDir::System | QDir::Hidden);
+        {FichierSauvegarde::filtreNoms() + suffixeEnCours()}, QDir::Files | QDir::System | QDir::Hidden);
     for (const QString &reste : restes) {
         QString aCote = reste;
         aCote.chop(suffixeEnCours().size());
@@ -284,19 +279,8 @@ void GestionBDD::creerTables()
     ouvrir();
     QSqlQuery requete(bdd);
     executer(requete, QStringLiteral("PRAGMA foreign_keys = ON;"));
-    executer(requete, QStringLiteral("CREATE TABLE IF NOT EXISTS InfosHyperviseurs (id        INTEGER, "
-                                     "name      VARCHAR(500)  NOT NULL, time      INTEGER       NOT NULL, "
-                                     "cputemp   FLOAT, mbtemp    FLOAT, cpu       FLOAT, ram       FLOAT, "
-                                     "disk      FLOAT, network   FLOAT, PRIMARY KEY(id))"));
-    executer(requete, QStringLiteral("CREATE TABLE IF NOT EXISTS InfosVMs (id       INTEGER, "
-                                     "idinfos  INTEGER        NOT NULL, name     VARCHAR(500)   NOT NULL, "
-                                     "uuid     VARCHAR(50), state    SMALLINT, cpu      FLOAT, ram      INTEGER, "
-                                     "maxram   INTEGER, network  FLOAT, PRIMARY KEY(id), FOREIGN KEY(idinfos) "
-                                     "REFERENCES InfosHyperviseurs(id) ON DELETE CASCADE)"));
-    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS InfosName  ON InfosHyperviseurs(name)"));
-    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS InfosTime  ON InfosHyperviseurs(time)"));
-    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS VMsIdinfos ON InfosVMs(idinfos)"));
-    executer(requete, QStringLiteral("CREATE INDEX IF NOT EXISTS VMsName    ON InfosVMs(name)"));
+    for (const QString &instruction : FichierSauvegarde::schema())
+        executer(requete, instruction);
 }
 
 bool GestionBDD::verifierRequete(const QSqlQuery &requete)

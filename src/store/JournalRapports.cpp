@@ -2,6 +2,7 @@
 #include "JournalRapports.h"
 
 #include "Console.h"
+#include "FichierSauvegarde.h"
 
 #include <QDir>
 #include <QFile>
@@ -50,14 +51,13 @@ constexpr int tamponMax = 1024 * 1024;
 
 const QRegularExpression &motifLibre()
 {
-    static const QRegularExpression motif(QStringLiteral("^collecteur-(\\d+)\\.journal$"));
+    static const QRegularExpression motif(FichierSauvegarde::motifSegmentJournal());
     return motif;
 }
 
 const QRegularExpression &motifAssigne()
 {
-    static const QRegularExpression motif(
-        QStringLiteral("^(collecteur\\d\\d-\\d\\d-\\d{4}_\\d\\d-\\d\\d-\\d\\d\\.db)\\.journal-(\\d+)$"));
+    static const QRegularExpression motif(FichierSauvegarde::motifSegmentAssigne());
     return motif;
 }
 
@@ -71,7 +71,7 @@ struct Segment
 QList<Segment> segments(const QString &dossier)
 {
     QList<Segment> resultat;
-    const QStringList noms = QDir(dossier).entryList({QStringLiteral("collecteur*.journal*")}, QDir::Files | QDir::System);
+    const QStringList noms = QDir(dossier).entryList({FichierSauvegarde::filtreSegmentsJournal()}, QDir::Files | QDir::System);
     for (const QString &nom : noms) {
         const QRegularExpressionMatch libre = motifLibre().match(nom);
         if (libre.hasMatch()) {
@@ -124,7 +124,7 @@ QString JournalRapports::chemin(const QString &nom) const
 
 bool JournalRapports::segmentsAssignes(const QString &dossier, const QString &sauvegarde)
 {
-    return !QDir(dossier).entryList({sauvegarde + QStringLiteral(".journal-*")}, QDir::Files | QDir::System).isEmpty();
+    return !QDir(dossier).entryList({FichierSauvegarde::filtreSegmentsAssignes(sauvegarde)}, QDir::Files | QDir::System).isEmpty();
 }
 
 int JournalRapports::prochainNumero() const
@@ -146,7 +146,7 @@ JournalRapports::Recuperation JournalRapports::recuperer()
                 continue;
             }
             // Its rows are all in this segment and its siblings.
-            QFile::remove(chemin(segment.sauvegarde + QStringLiteral(".en-cours")));
+            QFile::remove(chemin(segment.sauvegarde + FichierSauvegarde::suffixeEnCours()));
         }
 
         QFile fichier(chemin(segment.nom));
@@ -177,7 +177,7 @@ JournalRapports::Recuperation JournalRapports::recuperer()
 bool JournalRapports::demarrer()
 {
     m_numero = prochainNumero();
-    m_segment = QStringLiteral("collecteur-%1.journal").arg(m_numero);
+    m_segment = FichierSauvegarde::nomSegmentJournal(m_numero);
     m_descripteur = ::open(QFile::encodeName(chemin(m_segment)).constData(),
                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0640);
     if (m_descripteur < 0) {
@@ -268,7 +268,7 @@ void JournalRapports::assigner(const QString &sauvegarde)
     for (const Segment &segment : segments(m_dossier)) {
         if (!segment.sauvegarde.isEmpty() && QFileInfo::exists(chemin(segment.sauvegarde)))
             continue;
-        const QString nom = sauvegarde + QStringLiteral(".journal-%1").arg(segment.numero);
+        const QString nom = FichierSauvegarde::nomSegmentAssigne(sauvegarde, segment.numero);
         if (::rename(QFile::encodeName(chemin(segment.nom)).constData(), QFile::encodeName(chemin(nom)).constData()) != 0)
             Console::ecrire(QStringLiteral("Journal %1 : impossible de le renommer en %2 (%3).")
                                 .arg(segment.nom, nom, texteErreur(errno)));
@@ -280,7 +280,7 @@ void JournalRapports::assigner(const QString &sauvegarde)
 void JournalRapports::sauvegardeTerminee(const QString &sauvegarde)
 {
     const QStringList noms =
-        QDir(m_dossier).entryList({sauvegarde + QStringLiteral(".journal-*")}, QDir::Files | QDir::System);
+        QDir(m_dossier).entryList({FichierSauvegarde::filtreSegmentsAssignes(sauvegarde)}, QDir::Files | QDir::System);
     for (const QString &nom : noms)
         QFile::remove(chemin(nom));
 }

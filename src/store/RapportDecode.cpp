@@ -1,23 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "RapportDecode.h"
 
-#include "ClesJson.h"
-
-#include <QJsonParseError>
-
-namespace {
-
-QJsonDocument lire(const QByteArray &octets, QJsonParseError *erreur)
-{
-#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
-    return QJsonDocument::fromJson(ClesJson::renommerDoublons(octets), erreur);
-#else
-    // Qt 6's parser keeps no duplicate key's value behind.
-    return QJsonDocument::fromJson(octets, erreur);
-#endif
-}
-
-} // namespace
+#include "LectureJson.h"
 
 RapportDecode::RapportDecode(const QString &texte)
     : m_texte(texte)
@@ -36,14 +20,8 @@ void RapportDecode::decoder()
 {
     if (decode())
         return;
-    m_octets = m_texte.toLatin1();
     QJsonParseError erreur;
-    m_document = lire(m_octets, &erreur);
-    // Agents on older hosts write their texts in Latin-1: their bytes are not
-    // UTF-8, and rejecting the report would lose it, so they are read as the
-    // Latin-1 characters they are.
-    if (erreur.error == QJsonParseError::IllegalUTF8String)
-        m_document = lire(m_texte.toUtf8(), &erreur);
+    m_document = LectureJson::lireRapport(m_texte, &erreur, &m_octets);
     m_lisible = erreur.error == QJsonParseError::NoError;
     m_texte = QString();
     m_decode = true;

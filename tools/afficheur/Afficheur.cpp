@@ -2,7 +2,7 @@
 #include "Afficheur.h"
 
 #include "ResumeRapport.h"
-#include "Terminal.h"
+#include "Console.h"
 
 #include <csignal>
 
@@ -36,7 +36,7 @@ void Afficheur::connecte()
 {
     m_connecte = true;
     m_chrono.start();
-    Terminal::erreur(QStringLiteral("Connecté à %1:%2.").arg(m_parametres.hote).arg(m_parametres.port));
+    Console::erreur(QStringLiteral("Connecté à %1:%2.").arg(m_parametres.hote).arg(m_parametres.port));
 }
 
 void Afficheur::lire()
@@ -50,19 +50,19 @@ void Afficheur::lire()
         if (resultat == LecteurTrames::Incomplet)
             break;
         if (resultat == LecteurTrames::Erreur) {
-            Terminal::vider();
+            Console::vider();
             terminer(TrameInvalide, QStringLiteral("%1 Arrêt après %2 trame(s) valide(s).").arg(m_lecteur.erreur()).arg(m_recues));
             return;
         }
         ++m_recues;
         if (!m_parametres.silencieux)
-            Terminal::sortie(m_parametres.brut ? texte : ResumeRapport::ligne(texte));
+            Console::sortie(m_parametres.brut ? texte : ResumeRapport::ligne(texte));
         if (m_parametres.nombre > 0 && m_recues >= m_parametres.nombre) {
             terminer(Succes);
             return;
         }
     }
-    Terminal::vider();
+    Console::vider();
 }
 
 void Afficheur::deconnecte()
@@ -108,9 +108,9 @@ void Afficheur::terminer(Code code, const QString &message)
 {
     m_fini = true;
     m_surveillance.stop();
-    Terminal::vider();
+    Console::vider();
     if (!message.isEmpty())
-        Terminal::erreur(message);
+        Console::erreur(message);
     if (m_parametres.silencieux || code == Succes) {
         const double secondes = m_chrono.isValid() ? double(m_chrono.nsecsElapsed()) / 1e9 : 0.0;
         const QString bilan = QStringLiteral("%1 trame(s) reçue(s) en %2 s, soit %3 trames/s.")
@@ -118,10 +118,10 @@ void Afficheur::terminer(Code code, const QString &message)
                                   .arg(secondes, 0, 'f', 3)
                                   .arg(secondes > 0 ? qRound64(double(m_recues) / secondes) : 0);
         if (m_parametres.silencieux) {
-            Terminal::sortie(bilan);
-            Terminal::vider();
+            Console::sortie(bilan);
+            Console::vider();
         } else {
-            Terminal::erreur(bilan);
+            Console::erreur(bilan);
         }
     }
     m_socket.abort();

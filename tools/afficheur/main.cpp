@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "Afficheur.h"
-#include "Terminal.h"
+#include "Console.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -42,13 +42,13 @@ int main(int argc, char *argv[])
         {nombre, QStringLiteral("S'arrête avec succès après N trames (0 par défaut : sans limite)."), QStringLiteral("N")},
     });
     if (!analyseur.parse(QCoreApplication::arguments())) {
-        Terminal::erreur(analyseur.errorText());
+        Console::erreur(analyseur.errorText());
         return Afficheur::Usage;
     }
     if (analyseur.isSet(QStringLiteral("help")))
         analyseur.showHelp(0);
     if (!analyseur.positionalArguments().isEmpty()) {
-        Terminal::erreur(QStringLiteral("Argument inattendu : %1").arg(analyseur.positionalArguments().constFirst()));
+        Console::erreur(QStringLiteral("Argument inattendu : %1").arg(analyseur.positionalArguments().constFirst()));
         return Afficheur::Usage;
     }
 
@@ -59,7 +59,7 @@ int main(int argc, char *argv[])
     if (analyseur.isSet(port)) {
         const uint valeur = analyseur.value(port).toUInt(&ok);
         if (!ok || valeur == 0 || valeur > 65535) {
-            Terminal::erreur(QStringLiteral("Valeur invalide pour --port : « %1 » (entier de 1 à 65535 attendu).")
+            Console::erreur(QStringLiteral("Valeur invalide pour --port : « %1 » (entier de 1 à 65535 attendu).")
                                  .arg(analyseur.value(port)));
             return Afficheur::Usage;
         }
@@ -68,7 +68,7 @@ int main(int argc, char *argv[])
     if (analyseur.isSet(nombre)) {
         parametres.nombre = analyseur.value(nombre).toLongLong(&ok);
         if (!ok || parametres.nombre < 0) {
-            Terminal::erreur(QStringLiteral("Valeur invalide pour --nombre : « %1 » (entier positif ou nul attendu).")
+            Console::erreur(QStringLiteral("Valeur invalide pour --nombre : « %1 » (entier positif ou nul attendu).")
                                  .arg(analyseur.value(nombre)));
             return Afficheur::Usage;
         }
@@ -76,7 +76,7 @@ int main(int argc, char *argv[])
     parametres.brut = analyseur.isSet(brut);
     parametres.silencieux = analyseur.isSet(silencieux);
     if (parametres.brut && parametres.silencieux) {
-        Terminal::erreur(QStringLiteral("--brut et --silencieux ne vont pas ensemble."));
+        Console::erreur(QStringLiteral("--brut et --silencieux ne vont pas ensemble."));
         return Afficheur::Usage;
     }
 

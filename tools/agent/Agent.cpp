@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "Agent.h"
 
-#include "Terminal.h"
+#include "Console.h"
 
 #include <QDateTime>
 #include <QUdpSocket>
@@ -45,7 +45,7 @@ bool Agent::preparer()
     const bool boucleLocale = m_parametres.cible.protocol() == QAbstractSocket::IPv4Protocol
                               && m_parametres.cible.isLoopback();
     if (!boucleLocale && m_parametres.hyperviseurs > 1)
-        Terminal::erreur(QStringLiteral("Attention : cible hors de la boucle locale, les %1 hyperviseurs partagent "
+        Console::erreur(QStringLiteral("Attention : cible hors de la boucle locale, les %1 hyperviseurs partagent "
                                         "l'adresse de cette machine et le collecteur mêlera leurs numéros de séquence.")
                              .arg(m_parametres.hyperviseurs));
 
@@ -58,7 +58,7 @@ bool Agent::preparer()
                                                         ? QHostAddress(QHostAddress::AnyIPv6)
                                                         : QHostAddress(QHostAddress::AnyIPv4));
         if (!emetteur.socket->bind(source, 0)) {
-            Terminal::erreur(QStringLiteral("Impossible de lier le socket de %1 à l'adresse %2 : %3")
+            Console::erreur(QStringLiteral("Impossible de lier le socket de %1 à l'adresse %2 : %3")
                                  .arg(emetteur.hyperviseur.nom(), source.toString(), emetteur.socket->errorString()));
             return false;
         }
@@ -70,14 +70,14 @@ bool Agent::preparer()
 int Agent::executer()
 {
     const ParametresAgent &p = m_parametres;
-    Terminal::sortie(QStringLiteral("Envoi vers %1:%2 : %3 hyperviseur(s), %4 VM par rapport, %5.")
+    Console::sortie(QStringLiteral("Envoi vers %1:%2 : %3 hyperviseur(s), %4 VM par rapport, %5.")
                          .arg(p.cible.toString())
                          .arg(p.port)
                          .arg(p.hyperviseurs)
                          .arg(p.vms)
                          .arg(p.rythme > 0 ? QStringLiteral("%1 datagramme(s)/s par hyperviseur").arg(p.rythme)
                                            : QStringLiteral("au plus vite")));
-    Terminal::vider();
+    Console::vider();
 
     const Horloge::time_point debut = Horloge::now();
     const double origine = double(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
@@ -127,11 +127,11 @@ int Agent::executer()
         ++tours;
 
         if (!p.silencieux && maintenant >= prochainBilan) {
-            Terminal::sortie(QStringLiteral("[%1 s] %2 datagrammes envoyés, %3 datagrammes/s")
+            Console::sortie(QStringLiteral("[%1 s] %2 datagrammes envoyés, %3 datagrammes/s")
                                  .arg(qRound64(secondesDepuis(debut, maintenant)))
                                  .arg(envoyes)
                                  .arg(debit(envoyes - envoyesAuBilan, secondesDepuis(instantDuBilan, maintenant))));
-            Terminal::vider();
+            Console::vider();
             envoyesAuBilan = envoyes;
             instantDuBilan = maintenant;
             prochainBilan += std::chrono::seconds(1);
@@ -141,14 +141,14 @@ int Agent::executer()
     }
 
     const double duree = secondesDepuis(debut, Horloge::now());
-    Terminal::sortie(QStringLiteral("Terminé : %1 datagrammes envoyés en %2 s, soit %3 datagrammes/s ; %4 échec(s) d'envoi.")
+    Console::sortie(QStringLiteral("Terminé : %1 datagrammes envoyés en %2 s, soit %3 datagrammes/s ; %4 échec(s) d'envoi.")
                          .arg(envoyes)
                          .arg(duree, 0, 'f', 3)
                          .arg(debit(envoyes, duree))
                          .arg(echecs));
-    Terminal::vider();
+    Console::vider();
     if (echecs > 0) {
-        Terminal::erreur(QStringLiteral("Dernière erreur d'envoi : %1").arg(derniereErreur));
+        Console::erreur(QStringLiteral("Dernière erreur d'envoi : %1").arg(derniereErreur));
         return 1;
     }
     return 0;

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "Agent.h"
-#include "Terminal.h"
+#include "Console.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -25,7 +25,7 @@ bool lireEntier(const QCommandLineParser &analyseur, const QString &option, qint
     bool ok = false;
     const qint64 lu = analyseur.value(option).toLongLong(&ok);
     if (!ok || lu < min || lu > max) {
-        Terminal::erreur(QStringLiteral("Valeur invalide pour --%1 : « %2 » (entier de %3 à %4 attendu).")
+        Console::erreur(QStringLiteral("Valeur invalide pour --%1 : « %2 » (entier de %3 à %4 attendu).")
                              .arg(option, analyseur.value(option))
                              .arg(min)
                              .arg(max));
@@ -42,7 +42,7 @@ bool lireReel(const QCommandLineParser &analyseur, const QString &option, double
     bool ok = false;
     const double lu = analyseur.value(option).toDouble(&ok);
     if (!ok || !(lu >= 0) || lu > 1e9) {
-        Terminal::erreur(QStringLiteral("Valeur invalide pour --%1 : « %2 » (nombre positif ou nul attendu).")
+        Console::erreur(QStringLiteral("Valeur invalide pour --%1 : « %2 » (nombre positif ou nul attendu).")
                              .arg(option, analyseur.value(option)));
         return false;
     }
@@ -65,7 +65,7 @@ bool resoudre(const QString &hote, QHostAddress &adresse)
         adresse = info.addresses().constFirst();
         return true;
     }
-    Terminal::erreur(QStringLiteral("Hôte introuvable : %1 (%2)").arg(hote, info.errorString()));
+    Console::erreur(QStringLiteral("Hôte introuvable : %1 (%2)").arg(hote, info.errorString()));
     return false;
 }
 
@@ -111,13 +111,13 @@ int main(int argc, char *argv[])
         {silencieux, QStringLiteral("N'affiche pas le débit chaque seconde, seulement le bilan final.")},
     });
     if (!analyseur.parse(QCoreApplication::arguments())) {
-        Terminal::erreur(analyseur.errorText());
+        Console::erreur(analyseur.errorText());
         return codeUsage;
     }
     if (analyseur.isSet(QStringLiteral("help")))
         analyseur.showHelp(0);
     if (!analyseur.positionalArguments().isEmpty()) {
-        Terminal::erreur(QStringLiteral("Argument inattendu : %1").arg(analyseur.positionalArguments().constFirst()));
+        Console::erreur(QStringLiteral("Argument inattendu : %1").arg(analyseur.positionalArguments().constFirst()));
         return codeUsage;
     }
 

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-#include "Terminal.h"
+#include "Console.h"
 
 #include <QByteArray>
 
 #include <cstdio>
 
-namespace Terminal {
+namespace Console {
 
 void sortie(const QString &ligne)
 {
@@ -25,4 +25,4 @@ void erreur(const QString &ligne)
     std::fflush(stderr);
 }
 
-} // namespace Terminal
+} // namespace Console

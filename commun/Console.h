@@ -3,9 +3,11 @@
 #define CONSOLE_H
 
 #include <QDebug>
+#include <QString>
 
-// Console lines keep the layout operators' log filters were written for: every
-// item followed by one blank, the last one included. Qt 5 and 6 drop that last
+// The programs' console, in two styles. The collector's lines keep the
+// layout operators' log filters were written for: every item followed by one
+// blank, the last one included. Qt 5 and 6 drop that last
 // blank in the default spacing mode, so the blanks are written by hand; QString
 // items are still quoted and escaped by the debug stream, which keeps a report
 // from forging console lines.
@@ -40,6 +42,13 @@ void ecrire(const Items &...items)
     flux.nospace();
     ((flux << items << ' '), ...);
 }
+
+// The other programs' plain lines, in the terminal's encoding, meant to be
+// read and piped: results on standard output (buffered: call vider() once a
+// batch is written), diagnostics on standard error.
+void sortie(const QString &ligne);
+void vider();
+void erreur(const QString &ligne);
 
 } // namespace Console
 
