@@ -32,7 +32,8 @@ signals:
     // After every datagram waiting in the socket has been read and passed on.
     void datagrammesLus();
 
-private slots:
+public slots:
+    // Reads every datagram waiting in the socket.
     void lireDatagrammes();
 
 private:

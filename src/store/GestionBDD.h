@@ -44,9 +44,9 @@ public:
 
 public slots:
     void ajouterDonnees(const QString &donnees);
+    void sauvegarderBDD();
 
 private slots:
-    void sauvegarderBDD();
     void viderFile();
 
 private:
