@@ -1,27 +1,36 @@
 // SPDX-License-Identifier: MIT
 #include "RapportSonde.h"
 
+#include "PrefixesRapport.h"
+
 namespace {
 
-void ajouterNombre(QByteArray &tampon, const char *cle, const std::optional<double> &valeur, int decimales)
+void ajouterNombre(QByteArray &tampon, const PrefixeCle &cle, const std::optional<double> &valeur)
 {
     if (!valeur)
         return;
-    tampon.append(",\"").append(cle).append("\":").append(QByteArray::number(*valeur, 'f', decimales));
+    tampon.append(cle.octets).append(QByteArray::number(*valeur, 'f', cle.decimales));
+}
+
+void ajouterEntier(QByteArray &tampon, const PrefixeCle &cle, qint64 valeur)
+{
+    tampon.append(cle.octets).append(QByteArray::number(valeur));
 }
 
 QByteArray vm(const MesuresVm &mesures)
 {
-    QByteArray texte("{\"name\":");
+    const PrefixesRapport &cles = PrefixesRapport::instance();
+    QByteArray texte;
     texte.reserve(200);
+    texte.append(cles.debut);
     RapportSonde::ajouterChaine(texte, mesures.nom);
-    texte.append(",\"uuid\":");
+    texte.append(cles.uuidVm.octets);
     RapportSonde::ajouterChaine(texte, mesures.uuid);
-    texte.append(",\"state\":").append(QByteArray::number(mesures.etat));
-    ajouterNombre(texte, "cpu", mesures.cpu, 1);
-    texte.append(",\"ram\":").append(QByteArray::number(mesures.ram));
-    texte.append(",\"maxram\":").append(QByteArray::number(mesures.maxram));
-    ajouterNombre(texte, "network", mesures.network, 2);
+    ajouterEntier(texte, cles.etatVm, mesures.etat);
+    ajouterNombre(texte, cles.cpuVm, mesures.cpu);
+    ajouterEntier(texte, cles.ramVm, mesures.ram);
+    ajouterEntier(texte, cles.ramMaxVm, mesures.maxram);
+    ajouterNombre(texte, cles.reseauVm, mesures.network);
     return texte.append('}');
 }
 
@@ -49,19 +58,20 @@ void RapportSonde::ajouterChaine(QByteArray &tampon, const QString &texte)
 QVector<QByteArray> RapportSonde::ecrire(const QString &nom, qint64 temps, const MesuresHote &hote,
                                          const std::optional<QVector<MesuresVm>> &vms, int taille)
 {
-    QByteArray entete("{\"name\":");
+    const PrefixesRapport &cles = PrefixesRapport::instance();
+    QByteArray entete = cles.debut;
     ajouterChaine(entete, nom);
-    entete.append(",\"time\":").append(QByteArray::number(temps));
-    ajouterNombre(entete, "cputemp", hote.cputemp, 1);
-    ajouterNombre(entete, "mbtemp", hote.mbtemp, 1);
-    ajouterNombre(entete, "cpu", hote.cpu, 1);
-    ajouterNombre(entete, "ram", hote.ram, 1);
-    ajouterNombre(entete, "disk", hote.disk, 1);
-    ajouterNombre(entete, "network", hote.network, 2);
+    ajouterEntier(entete, cles.temps, temps);
+    ajouterNombre(entete, cles.cputemp, hote.cputemp);
+    ajouterNombre(entete, cles.mbtemp, hote.mbtemp);
+    ajouterNombre(entete, cles.cpu, hote.cpu);
+    ajouterNombre(entete, cles.ram, hote.ram);
+    ajouterNombre(entete, cles.disque, hote.disk);
+    ajouterNombre(entete, cles.reseau, hote.network);
     if (!vms)
         return {entete.append('}')};
 
-    entete.append(",\"vms\":[");
+    entete.append(cles.vms);
     const QByteArray fin("]}");
     QVector<QByteArray> rapports;
     QByteArray courant = entete;

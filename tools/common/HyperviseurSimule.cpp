@@ -2,6 +2,7 @@
 #include "HyperviseurSimule.h"
 
 #include "DatagrammeRapport.h"
+#include "PrefixesRapport.h"
 
 #include <QStringList>
 #include <QUuid>
@@ -76,6 +77,12 @@ void ajouterDecimal(QByteArray &tampon, double valeur, int decimales)
     }
 }
 
+void ajouterMesure(QByteArray &tampon, const PrefixeCle &cle, double valeur)
+{
+    tampon.append(cle.octets);
+    ajouterDecimal(tampon, valeur, cle.decimales);
+}
+
 double borne(double valeur, double min, double max)
 {
     return qBound(min, valeur, max);
@@ -103,7 +110,8 @@ HyperviseurSimule::HyperviseurSimule(int indice, int nombreVms)
     m_ram = onde(40, 70, 10, 300, 1200);
     m_disque = onde(25, 70, 3, 1800, 7200);
     m_reseau = onde(5, 40, 12, 30, 240);
-    m_debut = "{\"name\":\"" + m_nom.toLatin1() + "\",\"time\":";
+    const PrefixesRapport &cles = PrefixesRapport::instance();
+    m_debut = cles.debut + '"' + m_nom.toLatin1() + '"' + cles.temps.octets;
 
     const QUuid espace(QStringLiteral("{6f1c2a4e-5b3d-4e8f-9a7c-2d1e0f3b4c5a}"));
     for (int j = 0; j < qMax(0, nombreVms); ++j) {
@@ -113,7 +121,8 @@ HyperviseurSimule::HyperviseurSimule(int indice, int nombreVms)
                      .arg(QLatin1String(roles[numero % 8]))
                      .arg(numero / 8 + 1, 2, 10, QLatin1Char('0'));
         vm.uuid = QUuid::createUuidV5(espace, m_nom + QLatin1Char('/') + vm.nom).toString(QUuid::WithoutBraces);
-        vm.debut = "{\"name\":\"" + vm.nom.toLatin1() + "\",\"uuid\":\"" + vm.uuid.toLatin1() + "\",\"state\":";
+        vm.debut = cles.debut + '"' + vm.nom.toLatin1() + '"' + cles.uuidVm.octets + '"' + vm.uuid.toLatin1() + '"'
+                   + cles.etatVm.octets;
         vm.etat = numero % 10 == 7 ? etatArrete : numero % 10 == 9 ? etatEnPause : etatActif;
         vm.maxram = tailles[tirage.suivant() % 5];
         vm.cpu = onde(5, 45, 25, 20, 240);
@@ -156,21 +165,16 @@ void HyperviseurSimule::ecrireDatagramme(QByteArray &tampon, quint32 sequence, q
 
 void HyperviseurSimule::ajouterRapport(QByteArray &tampon, qint64 temps, double instant) const
 {
+    const PrefixesRapport &cles = PrefixesRapport::instance();
     tampon.append(m_debut);
     ajouterEntier(tampon, temps);
-    tampon.append(",\"cputemp\":");
-    ajouterDecimal(tampon, borne(m_cputemp.valeur(instant), 20, 95), 1);
-    tampon.append(",\"mbtemp\":");
-    ajouterDecimal(tampon, borne(m_mbtemp.valeur(instant), 20, 70), 1);
-    tampon.append(",\"cpu\":");
-    ajouterDecimal(tampon, borne(m_cpu.valeur(instant), 0, 100), 1);
-    tampon.append(",\"ram\":");
-    ajouterDecimal(tampon, borne(m_ram.valeur(instant), 0, 100), 1);
-    tampon.append(",\"disk\":");
-    ajouterDecimal(tampon, borne(m_disque.valeur(instant), 0, 100), 1);
-    tampon.append(",\"network\":");
-    ajouterDecimal(tampon, borne(m_reseau.valeur(instant), 0, 1000), 2);
-    tampon.append(",\"vms\":[");
+    ajouterMesure(tampon, cles.cputemp, borne(m_cputemp.valeur(instant), 20, 95));
+    ajouterMesure(tampon, cles.mbtemp, borne(m_mbtemp.valeur(instant), 20, 70));
+    ajouterMesure(tampon, cles.cpu, borne(m_cpu.valeur(instant), 0, 100));
+    ajouterMesure(tampon, cles.ram, borne(m_ram.valeur(instant), 0, 100));
+    ajouterMesure(tampon, cles.disque, borne(m_disque.valeur(instant), 0, 100));
+    ajouterMesure(tampon, cles.reseau, borne(m_reseau.valeur(instant), 0, 1000));
+    tampon.append(cles.vms);
     for (int j = 0; j < m_vms.size(); ++j) {
         const Vm &vm = m_vms.at(j);
         if (j > 0)
@@ -178,14 +182,12 @@ void HyperviseurSimule::ajouterRapport(QByteArray &tampon, qint64 temps, double 
         tampon.append(vm.debut);
         ajouterEntier(tampon, vm.etat);
         const bool actif = vm.etat == etatActif;
-        tampon.append(",\"cpu\":");
-        ajouterDecimal(tampon, actif ? borne(vm.cpu.valeur(instant), 0, 100) : 0.0, 1);
-        tampon.append(",\"ram\":");
+        ajouterMesure(tampon, cles.cpuVm, actif ? borne(vm.cpu.valeur(instant), 0, 100) : 0.0);
+        tampon.append(cles.ramVm.octets);
         ajouterEntier(tampon, vm.etat == etatArrete ? 0 : qint64(double(vm.maxram) * borne(vm.ram.valeur(instant), 0.05, 1)));
-        tampon.append(",\"maxram\":");
+        tampon.append(cles.ramMaxVm.octets);
         ajouterEntier(tampon, vm.maxram);
-        tampon.append(",\"network\":");
-        ajouterDecimal(tampon, actif ? borne(vm.reseau.valeur(instant), 0, 1000) : 0.0, 2);
+        ajouterMesure(tampon, cles.reseauVm, actif ? borne(vm.reseau.valeur(instant), 0, 1000) : 0.0);
         tampon.append('}');
     }
     tampon.append("]}");

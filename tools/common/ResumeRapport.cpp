@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "ResumeRapport.h"
 
+#include "ClesRapport.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -33,9 +35,9 @@ QString ResumeRapport::ligne(const QString &texte)
     }
 
     const QJsonObject rapport = document.object();
-    const QJsonValue nom = rapport.value(QStringLiteral("name"));
-    const QJsonValue temps = rapport.value(QStringLiteral("time"));
-    const QJsonValue vms = rapport.value(QStringLiteral("vms"));
+    const QJsonValue nom = rapport.value(ClesRapport::nom);
+    const QJsonValue temps = rapport.value(ClesRapport::temps);
+    const QJsonValue vms = rapport.value(ClesRapport::vms);
 
     QString date = inconnu;
     if (temps.isDouble()) {
@@ -45,6 +47,6 @@ QString ResumeRapport::ligne(const QString &texte)
     }
 
     return QStringLiteral("%1  %2  cpu %3 %  ram %4 %  %5 VM")
-        .arg(nom.isString() ? nom.toString() : inconnu, date, nombre(rapport.value(QStringLiteral("cpu"))),
-             nombre(rapport.value(QStringLiteral("ram"))), vms.isArray() ? QString::number(vms.toArray().size()) : inconnu);
+        .arg(nom.isString() ? nom.toString() : inconnu, date, nombre(rapport.value(ClesRapport::cpu)),
+             nombre(rapport.value(ClesRapport::ram)), vms.isArray() ? QString::number(vms.toArray().size()) : inconnu);
 }
