@@ -2,18 +2,19 @@
 #ifndef JOURNALETATS_H
 #define JOURNALETATS_H
 
-#include <QHash>
+#include <QObject>
+#include <QSet>
 #include <QString>
-
-#include <cstdio>
 
 // The agent's console: one plain French line on standard error when a part
 // changes state (libvirt, a measure, a collector), never one per interval, so
 // that a fault lasting days leaves two lines in the journal, not thousands.
-class JournalEtats
+class JournalEtats : public QObject
 {
+    Q_OBJECT
+
 public:
-    explicit JournalEtats(std::FILE *flux = stderr) : m_flux(flux) {}
+    using QObject::QObject;
 
     void ecrire(const QString &ligne);
 
@@ -22,11 +23,13 @@ public:
     // retour() tells whether it wrote.
     void panne(const QString &partie, const QString &ligneDefaut);
     bool retour(const QString &partie, const QString &ligneRetour);
-    bool enPanne(const QString &partie) const { return m_pannes.contains(partie); }
+
+signals:
+    // Each line, once it is on standard error.
+    void ecrite(const QString &ligne);
 
 private:
-    std::FILE *m_flux;
-    QHash<QString, bool> m_pannes;
+    QSet<QString> m_pannes;
 };
 
 #endif

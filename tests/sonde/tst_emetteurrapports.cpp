@@ -4,37 +4,28 @@
 #include "JournalEtats.h"
 
 #include <QDeadlineTimer>
+#include <QSignalSpy>
 #include <QTest>
 #include <QUdpSocket>
 
-#include <cstdio>
-
 namespace {
 
-// The journal's lines, written to a temporary file as they would be to stderr.
+// The journal's lines as it writes them on standard error.
 class JournalLu
 {
 public:
-    JournalLu() : m_fichier(std::tmpfile()), m_journal(m_fichier) {}
-    ~JournalLu() { std::fclose(m_fichier); }
     JournalEtats &journal() { return m_journal; }
     QStringList lignes() const
     {
-        std::rewind(m_fichier);
-        QByteArray contenu;
-        char bloc[4096];
-        size_t lus;
-        while ((lus = std::fread(bloc, 1, sizeof bloc, m_fichier)) > 0)
-            contenu.append(bloc, int(lus));
-        std::fseek(m_fichier, 0, SEEK_END);
-        QStringList resultat = QString::fromUtf8(contenu).split(QLatin1Char('\n'));
-        resultat.removeLast();
+        QStringList resultat;
+        for (const QList<QVariant> &arguments : m_lignes)
+            resultat << arguments.at(0).toString();
         return resultat;
     }
 
 private:
-    std::FILE *m_fichier;
     JournalEtats m_journal;
+    QSignalSpy m_lignes{&m_journal, &JournalEtats::ecrite};
 };
 
 QStringList recus(QUdpSocket &socket)
