@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LectureHote.h"
 
+#include "ClesRapport.h"
 #include "Temperatures.h"
 
 #include <QDir>
@@ -131,14 +132,19 @@ void LectureHote::lireDisque(EchantillonHote &echantillon) const
         echantillon.erreurDisque = QStringLiteral("%1 illisible (%2)").arg(dossier, QString::fromLocal8Bit(std::strerror(errno)));
         return;
     }
-    // As df: the blocks kept for root are neither used nor available to users.
-    const double utilise = double(etat.f_blocks - etat.f_bfree) * double(etat.f_frsize);
-    const double disponible = double(etat.f_bavail) * double(etat.f_frsize);
-    if (utilise + disponible <= 0) {
+    echantillon.disque = occupationDisque(etat.f_blocks, etat.f_bfree, etat.f_bavail);
+    if (!echantillon.disque)
         echantillon.erreurDisque = QStringLiteral("système de fichiers de %1 sans taille").arg(dossier);
-        return;
-    }
-    echantillon.disque = 100.0 * utilise / (utilise + disponible);
+}
+
+std::optional<double> LectureHote::occupationDisque(quint64 blocs, quint64 libres, quint64 disponibles)
+{
+    // As df: the blocks kept for root are neither used nor available to users.
+    const double utilise = double(delta(libres, blocs));
+    const double total = utilise + double(disponibles);
+    if (total <= 0)
+        return std::nullopt;
+    return 100.0 * utilise / total;
 }
 
 void LectureHote::lireReseau(EchantillonHote &echantillon) const
@@ -169,7 +175,7 @@ MesuresHote MesuresHote::calculer(const EchantillonHote &avant, const Echantillo
     const double secondes = double(apres.instantMs - avant.instantMs) / 1000.0;
 
     if (!apres.erreurCpu.isEmpty() || !avant.erreurCpu.isEmpty()) {
-        mesures.absences.insert(QStringLiteral("cpu"), apres.erreurCpu.isEmpty() ? avant.erreurCpu : apres.erreurCpu);
+        mesures.absences.insert(ClesRapport::cpu, apres.erreurCpu.isEmpty() ? avant.erreurCpu : apres.erreurCpu);
     } else {
         quint64 occupe = 0;
         quint64 total = 0;
@@ -186,25 +192,26 @@ MesuresHote MesuresHote::calculer(const EchantillonHote &avant, const Echantillo
             total += cpuOccupe + d[3] + d[4];
         }
         if (total == 0)
-            mesures.absences.insert(QStringLiteral("cpu"), QStringLiteral("aucun temps écoulé dans /proc/stat entre deux lectures"));
+            mesures.absences.insert(ClesRapport::cpu, QStringLiteral("aucun temps écoulé dans /proc/stat entre deux lectures"));
         else
             mesures.cpu = arrondi(100.0 * double(occupe) / double(total), 1);
     }
 
-    if (apres.ram)
-        mesures.ram = arrondi(*apres.ram, 1);
-    else
-        mesures.absences.insert(QStringLiteral("ram"), apres.erreurRam);
-    if (apres.disque)
-        mesures.disk = arrondi(*apres.disque, 1);
-    else
-        mesures.absences.insert(QStringLiteral("disk"), apres.erreurDisque);
+    // Values of the moment: the latest reading alone, or why it failed.
+    const auto instantanee = [&mesures](const std::optional<double> &lue, const QString &erreur, QLatin1String cle,
+                                        std::optional<double> &mesure) {
+        if (lue)
+            mesure = arrondi(*lue, 1);
+        else
+            mesures.absences.insert(cle, erreur);
+    };
+    instantanee(apres.ram, apres.erreurRam, ClesRapport::ram, mesures.ram);
+    instantanee(apres.disque, apres.erreurDisque, ClesRapport::disque, mesures.disk);
 
     if (!apres.erreurReseau.isEmpty() || !avant.erreurReseau.isEmpty()) {
-        mesures.absences.insert(QStringLiteral("network"),
-                                apres.erreurReseau.isEmpty() ? avant.erreurReseau : apres.erreurReseau);
+        mesures.absences.insert(ClesRapport::reseau, apres.erreurReseau.isEmpty() ? avant.erreurReseau : apres.erreurReseau);
     } else if (secondes <= 0) {
-        mesures.absences.insert(QStringLiteral("network"), QStringLiteral("aucun temps écoulé entre deux lectures"));
+        mesures.absences.insert(ClesRapport::reseau, QStringLiteral("aucun temps écoulé entre deux lectures"));
     } else {
         quint64 octets = 0;
         for (auto it = apres.octetsReseau.constBegin(); it != apres.octetsReseau.constEnd(); ++it) {
@@ -215,13 +222,7 @@ MesuresHote MesuresHote::calculer(const EchantillonHote &avant, const Echantillo
         mesures.network = arrondi(double(octets) * 8.0 / 1e6 / secondes, 2);
     }
 
-    if (apres.cputemp)
-        mesures.cputemp = arrondi(*apres.cputemp, 1);
-    else
-        mesures.absences.insert(QStringLiteral("cputemp"), apres.erreurCputemp);
-    if (apres.mbtemp)
-        mesures.mbtemp = arrondi(*apres.mbtemp, 1);
-    else
-        mesures.absences.insert(QStringLiteral("mbtemp"), apres.erreurMbtemp);
+    instantanee(apres.cputemp, apres.erreurCputemp, ClesRapport::temperatureCpu, mesures.cputemp);
+    instantanee(apres.mbtemp, apres.erreurMbtemp, ClesRapport::temperatureCarteMere, mesures.mbtemp);
     return mesures;
 }

@@ -67,6 +67,11 @@ public:
     QString chemin(const QString &absolu) const { return m_racine + absolu; }
     QString cheminDisque() const;
 
+    // The share of a filesystem in use, as df gives it, from its block
+    // counts (statvfs's f_blocks, f_bfree, f_bavail); none for a filesystem
+    // without size.
+    static std::optional<double> occupationDisque(quint64 blocs, quint64 libres, quint64 disponibles);
+
 private:
     void lireCpu(EchantillonHote &echantillon) const;
     void lireMemoire(EchantillonHote &echantillon) const;

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "LectureHote.h"
 
-#include <QStorageInfo>
-#include <QTemporaryDir>
+#include <QFile>
 #include <QTest>
+
+#include <sys/statvfs.h>
 
 #include <cmath>
 
@@ -40,6 +41,8 @@ private slots:
     void mesures_data();
     void mesures();
     void absences();
+    void occupationDisque_data();
+    void occupationDisque();
     void disque_data();
     void disque();
 };
@@ -113,6 +116,35 @@ void TestLectureHote::absences()
              QStringLiteral("aucun temps écoulé dans /proc/stat entre deux lectures"));
 }
 
+void TestLectureHote::occupationDisque_data()
+{
+    QTest::addColumn<quint64>("blocs");
+    QTest::addColumn<quint64>("libres");
+    QTest::addColumn<quint64>("disponibles");
+    QTest::addColumn<Valeur>("attendue");
+
+    // 700 used of 1000, 50 of the 300 free kept for root: 700 / (700 + 250).
+    QTest::newRow("blocs réservés à root") << quint64(1000) << quint64(300) << quint64(250) << Valeur(73.68);
+    QTest::newRow("sans réserve") << quint64(1000) << quint64(400) << quint64(400) << Valeur(60.0);
+    // Users can write nothing more: full for them, whatever root still has.
+    QTest::newRow("plein pour les utilisateurs") << quint64(1000) << quint64(50) << quint64(0) << Valeur(100.0);
+    QTest::newRow("vide") << quint64(1000) << quint64(1000) << quint64(950) << Valeur(0.0);
+    // 2^40 blocks, beyond what 32-bit arithmetic holds.
+    QTest::newRow("très grand") << (quint64(1) << 40) << (quint64(1) << 38) << (quint64(1) << 38) << Valeur(75.0);
+    QTest::newRow("sans taille (procfs)") << quint64(0) << quint64(0) << quint64(0) << Valeur();
+    QTest::newRow("libres au-delà du total") << quint64(10) << quint64(20) << quint64(20) << Valeur(0.0);
+}
+
+void TestLectureHote::occupationDisque()
+{
+    QFETCH(quint64, blocs);
+    QFETCH(quint64, libres);
+    QFETCH(quint64, disponibles);
+    QFETCH(Valeur, attendue);
+
+    QCOMPARE(texte(LectureHote::occupationDisque(blocs, libres, disponibles)), texte(attendue));
+}
+
 void TestLectureHote::disque_data()
 {
     QTest::addColumn<QString>("racine");
@@ -143,10 +175,12 @@ void TestLectureHote::disque()
     }
     QCOMPARE(lecture.cheminDisque(), attendu);
     QVERIFY2(echantillon.disque, qPrintable(echantillon.erreurDisque));
-    // df's figure: used over used plus what users may still take.
-    const QStorageInfo stockage(attendu);
-    const double utilise = double(stockage.bytesTotal() - stockage.bytesFree());
-    const double pourcentage = 100.0 * utilise / (utilise + double(stockage.bytesAvailable()));
+    // The filesystem's own counts, read here as df reads them: the list of
+    // mount points, which a chroot does not show, plays no part.
+    struct statvfs etat = {};
+    QVERIFY2(::statvfs(QFile::encodeName(attendu).constData(), &etat) == 0, qPrintable(attendu));
+    const double utilise = double(etat.f_blocks - etat.f_bfree);
+    const double pourcentage = 100.0 * utilise / (utilise + double(etat.f_bavail));
     QVERIFY2(std::abs(*echantillon.disque - pourcentage) < 0.5,
              qPrintable(QStringLiteral("%1 au lieu de %2").arg(*echantillon.disque).arg(pourcentage)));
 }
