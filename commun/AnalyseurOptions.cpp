@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "AnalyseurOptions.h"
 
+#include "Console.h"
+
+#include <QLocale>
+
 AnalyseurOptions::AnalyseurOptions(const QString &description)
 {
     m_parseur.setApplicationDescription(description);
@@ -28,6 +32,17 @@ AnalyseurOptions::Resultat AnalyseurOptions::analyser(const QStringList &argumen
     return Executer;
 }
 
+int AnalyseurOptions::terminer(Resultat resultat, const QString &texte)
+{
+    if (resultat == Aide) {
+        Console::sortie(texte);
+        Console::vider();
+        return 0;
+    }
+    Console::erreur(texte);
+    return 2;
+}
+
 bool AnalyseurOptions::refuser(const QString &option, const QString &valeur, const QString &attendu)
 {
     m_texte = QStringLiteral("Valeur invalide pour --%1 : « %2 » (%3).").arg(option, valeur, attendu);
@@ -53,9 +68,12 @@ bool AnalyseurOptions::reel(const QString &option, double minimum, double maximu
         return true;
     bool ok = false;
     const double lu = m_parseur.value(option).toDouble(&ok);
-    if (!ok || !(lu >= minimum) || !(lu <= maximum))
+    if (!ok || !(lu >= minimum) || !(lu <= maximum)) {
+        // Plain digits: "%1" would write a bound of 1e9 as 1e+09.
+        const auto texte = [](double borne) { return QString::number(borne, 'f', QLocale::FloatingPointShortest); };
         return refuser(option, m_parseur.value(option),
-                       QStringLiteral("nombre de %1 à %2 attendu").arg(minimum).arg(maximum));
+                       QStringLiteral("nombre de %1 à %2 attendu").arg(texte(minimum), texte(maximum)));
+    }
     valeur = lu;
     return true;
 }

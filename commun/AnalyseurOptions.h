@@ -36,6 +36,10 @@ public:
     // HOTE:PORT, [IPv6]:PORT; port 1 to 65535.
     static bool lireAdresse(const QString &valeur, QString &hote, quint16 &port);
 
+    // For Aide and Erreur, what the program does before it ends: writes
+    // `texte` where it belongs and gives the exit status.
+    static int terminer(Resultat resultat, const QString &texte);
+
     // Sets texte() to the line for an invalid value and returns false.
     bool refuser(const QString &option, const QString &valeur, const QString &attendu);
 

@@ -63,6 +63,8 @@ public:
     EchantillonVms lire();
 
     bool connecte() const { return m_connexion != nullptr; }
+    // The next reading opens a new connection.
+    void deconnecter();
     QString erreur() const { return m_erreur; }
     // True when the last failure came from a connection that was open.
     bool connexionPerdue() const { return m_perdue; }
@@ -70,7 +72,6 @@ public:
 
 private:
     bool connecter();
-    void deconnecter();
     bool lireEnBloc(EchantillonVms &echantillon, qint64 instantMs);
     bool lireUnParUn(EchantillonVms &echantillon, qint64 instantMs);
     void completer(virDomainPtr domaine, EchantillonDomaine &lu, bool infosManquantes, bool interfacesManquantes);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "LigneCommandeSonde.h"
 
-#include <QCommandLineParser>
-#include <QHostAddress>
 #include <QSysInfo>
 
 namespace {
@@ -33,30 +31,9 @@ const char *const description =
 
 } // namespace
 
-bool LigneCommandeSonde::lireAdresse(const QString &valeur, AdresseCollecteur &adresse)
+AnalyseurOptions::Resultat LigneCommandeSonde::analyser(const QStringList &arguments)
 {
-    const int deuxPoints = valeur.lastIndexOf(QLatin1Char(':'));
-    if (deuxPoints <= 0)
-        return false;
-    QString hote = valeur.left(deuxPoints);
-    if (hote.startsWith(QLatin1Char('[')) && hote.endsWith(QLatin1Char(']')))
-        hote = hote.mid(1, hote.size() - 2);
-    else if (hote.contains(QLatin1Char(':')))
-        return false;
-    bool ok = false;
-    const uint port = valeur.mid(deuxPoints + 1).toUInt(&ok, 10);
-    if (!ok || port == 0 || port > 65535 || hote.isEmpty())
-        return false;
-    adresse.hote = hote;
-    adresse.port = quint16(port);
-    return true;
-}
-
-LigneCommandeSonde::Resultat LigneCommandeSonde::analyser(const QStringList &arguments)
-{
-    QCommandLineParser analyseur;
-    analyseur.setApplicationDescription(QString::fromUtf8(description));
-    analyseur.addHelpOption();
+    AnalyseurOptions options(QString::fromUtf8(description));
     const QString intervalle = QStringLiteral("intervalle");
     const QString collecteur = QStringLiteral("collecteur");
     const QString nom = QStringLiteral("nom");
@@ -64,7 +41,7 @@ LigneCommandeSonde::Resultat LigneCommandeSonde::analyser(const QStringList &arg
     const QString racine = QStringLiteral("racine");
     const QString disque = QStringLiteral("disque");
     const QString libvirt = QStringLiteral("libvirt");
-    analyseur.addOptions({
+    options.ajouter({
         {intervalle, QStringLiteral("Secondes entre deux rapports (10 par défaut, 0.1 au moins)."), QStringLiteral("S")},
         {collecteur, QStringLiteral("Collecteur destinataire, à répéter pour plusieurs ([::1]:N en IPv6 ; "
                                     "127.0.0.1:55000 par défaut). Un nom d'hôte introuvable est recherché "
@@ -80,49 +57,38 @@ LigneCommandeSonde::Resultat LigneCommandeSonde::analyser(const QStringList &arg
                                  "aucun : hôte sans VM)."), QStringLiteral("URI")},
     });
 
-    if (!analyseur.parse(arguments)) {
-        m_texte = analyseur.errorText();
-        return Erreur;
-    }
-    if (analyseur.isSet(QStringLiteral("help"))) {
-        m_texte = analyseur.helpText();
-        return Aide;
-    }
-    if (!analyseur.positionalArguments().isEmpty()) {
-        m_texte = QStringLiteral("Argument inattendu : %1").arg(analyseur.positionalArguments().constFirst());
-        return Erreur;
-    }
+    const AnalyseurOptions::Resultat resultat = options.analyser(arguments);
+    m_texte = options.texte();
+    if (resultat != AnalyseurOptions::Executer)
+        return resultat;
 
+    const auto erreur = [&options, this] {
+        m_texte = options.texte();
+        return AnalyseurOptions::Erreur;
+    };
     ParametresSonde &p = m_parametres;
-    if (analyseur.isSet(intervalle)) {
-        bool ok = false;
-        p.intervalle = analyseur.value(intervalle).toDouble(&ok);
-        if (!ok || !(p.intervalle >= 0.1) || p.intervalle > 86400) {
-            m_texte = QStringLiteral("Valeur invalide pour --intervalle : « %1 » (secondes, de 0.1 à 86400).")
-                          .arg(analyseur.value(intervalle));
-            return Erreur;
-        }
-    }
-    for (const QString &valeur : analyseur.values(collecteur)) {
+    if (!options.reel(intervalle, 0.1, 86400, p.intervalle))
+        return erreur();
+    for (const QString &valeur : options.valeurs(collecteur)) {
         AdresseCollecteur adresse;
-        if (!lireAdresse(valeur, adresse)) {
-            m_texte = QStringLiteral("Valeur invalide pour --collecteur : « %1 » (HOTE:PORT attendu).").arg(valeur);
-            return Erreur;
+        if (!AnalyseurOptions::lireAdresse(valeur, adresse.hote, adresse.port)) {
+            options.refuser(collecteur, valeur, QStringLiteral("HOTE:PORT attendu"));
+            return erreur();
         }
         p.collecteurs.append(adresse);
     }
     if (p.collecteurs.isEmpty())
         p.collecteurs.append({QStringLiteral("127.0.0.1"), 55000});
-    p.nom = analyseur.isSet(nom) ? analyseur.value(nom) : QSysInfo::machineHostName();
+    p.nom = options.estDonnee(nom) ? options.valeur(nom) : QSysInfo::machineHostName();
     if (p.nom.isEmpty()) {
         m_texte = QStringLiteral("Nom d'hôte vide : le donner avec --nom.");
-        return Erreur;
+        return AnalyseurOptions::Erreur;
     }
-    p.uneFois = analyseur.isSet(uneFois);
-    if (analyseur.isSet(racine))
-        p.racine = analyseur.value(racine);
-    p.disque = analyseur.value(disque);
-    if (analyseur.isSet(libvirt))
-        p.libvirt = analyseur.value(libvirt);
-    return Executer;
+    p.uneFois = options.estDonnee(uneFois);
+    if (options.estDonnee(racine))
+        p.racine = options.valeur(racine);
+    p.disque = options.valeur(disque);
+    if (options.estDonnee(libvirt))
+        p.libvirt = options.valeur(libvirt);
+    return AnalyseurOptions::Executer;
 }

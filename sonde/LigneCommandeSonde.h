@@ -2,6 +2,8 @@
 #ifndef LIGNECOMMANDESONDE_H
 #define LIGNECOMMANDESONDE_H
 
+#include "AnalyseurOptions.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -28,14 +30,10 @@ struct ParametresSonde
 class LigneCommandeSonde
 {
 public:
-    enum Resultat { Executer, Aide, Erreur };
-
-    Resultat analyser(const QStringList &arguments);
+    AnalyseurOptions::Resultat analyser(const QStringList &arguments);
     const ParametresSonde &parametres() const { return m_parametres; }
     // The reason for Erreur, one line; the help text for Aide.
     QString texte() const { return m_texte; }
-
-    static bool lireAdresse(const QString &valeur, AdresseCollecteur &adresse);
 
 private:
     ParametresSonde m_parametres;

@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "Sonde.h"
 
+#include "ClesRapport.h"
 #include "JournalEtats.h"
 #include "RapportSonde.h"
 
 #include <QDateTime>
+
+#include <csignal>
 
 Sonde::Sonde(const ParametresSonde &parametres, JournalEtats &journal, QObject *parent)
     : QObject(parent)
@@ -71,8 +74,8 @@ std::optional<QVector<MesuresVm>> Sonde::lireVms()
 
 void Sonde::signalerAbsences(const MesuresHote &mesures)
 {
-    for (const QString &cle : {QStringLiteral("cpu"), QStringLiteral("ram"), QStringLiteral("disk"),
-                               QStringLiteral("network"), QStringLiteral("cputemp"), QStringLiteral("mbtemp")}) {
+    for (const QString cle : {ClesRapport::cpu, ClesRapport::ram, ClesRapport::disque, ClesRapport::reseau,
+                              ClesRapport::temperatureCpu, ClesRapport::temperatureCarteMere}) {
         const QString partie = QStringLiteral("mesure ") + cle;
         const auto absence = mesures.absences.constFind(cle);
         if (absence == mesures.absences.constEnd())
@@ -93,4 +96,19 @@ void Sonde::mesurer()
     emit rapportsPrets(RapportSonde::ecrire(m_parametres.nom, temps, mesures, vms));
     if (m_parametres.uneFois)
         emit termine();
+}
+
+void Sonde::arreter(int signal)
+{
+    m_minuteur.stop();
+    const QString nom = signal == SIGINT    ? QStringLiteral("SIGINT")
+                        : signal == SIGTERM ? QStringLiteral("SIGTERM")
+                                            : QStringLiteral("signal %1").arg(signal);
+    if (m_libvirt && m_libvirt->connecte()) {
+        m_libvirt->deconnecter();
+        m_journal.ecrire(QStringLiteral("Arrêt demandé (%1) : connexion à libvirt fermée.").arg(nom));
+    } else {
+        m_journal.ecrire(QStringLiteral("Arrêt demandé (%1).").arg(nom));
+    }
+    emit termine();
 }

@@ -30,6 +30,11 @@ public:
     // emits one report, then termine().
     void demarrer();
 
+public slots:
+    // Stops sampling and closes the libvirt connection, says so in one line,
+    // then emits termine().
+    void arreter(int signal);
+
 signals:
     void rapportsPrets(const QVector<QByteArray> &rapports);
     void termine();

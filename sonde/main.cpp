@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: MIT
+#include "ArretSignaux.h"
+#include "Console.h"
 #include "EmetteurRapports.h"
 #include "JournalEtats.h"
 #include "LigneCommandeSonde.h"
@@ -7,38 +9,31 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include <cstdio>
-
 int main(int argc, char *argv[])
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("collecteur-sonde"));
-    JournalEtats journal;
 
     LigneCommandeSonde ligne;
-    switch (ligne.analyser(QCoreApplication::arguments())) {
-    case LigneCommandeSonde::Aide:
-        std::fputs(ligne.texte().toLocal8Bit().constData(), stdout);
-        return 0;
-    case LigneCommandeSonde::Erreur:
-        journal.ecrire(ligne.texte());
-        return 2;
-    case LigneCommandeSonde::Executer:
-        break;
-    }
+    const AnalyseurOptions::Resultat resultat = ligne.analyser(QCoreApplication::arguments());
+    if (resultat != AnalyseurOptions::Executer)
+        return AnalyseurOptions::terminer(resultat, ligne.texte());
     const ParametresSonde &parametres = ligne.parametres();
 
+    // Before anything starts, so that a stop asked for during start-up waits
+    // for the event loop rather than killing the agent.
+    ArretSignaux arret;
+    JournalEtats journal;
     Sonde sonde(parametres, journal);
+    QObject::connect(&arret, &ArretSignaux::arretDemande, &sonde, &Sonde::arreter);
+    QObject::connect(&sonde, &Sonde::termine, &application, &QCoreApplication::quit, Qt::QueuedConnection);
     std::unique_ptr<EmetteurRapports> emetteur;
     if (parametres.uneFois) {
         QObject::connect(&sonde, &Sonde::rapportsPrets, &application, [](const QVector<QByteArray> &rapports) {
-            for (const QByteArray &rapport : rapports) {
-                std::fwrite(rapport.constData(), 1, size_t(rapport.size()), stdout);
-                std::fputc('\n', stdout);
-            }
-            std::fflush(stdout);
+            for (const QByteArray &rapport : rapports)
+                Console::sortie(QString::fromLatin1(rapport));
+            Console::vider();
         });
-        QObject::connect(&sonde, &Sonde::termine, &application, &QCoreApplication::quit, Qt::QueuedConnection);
     } else {
         emetteur = std::make_unique<EmetteurRapports>(parametres.collecteurs, journal);
         QObject::connect(&sonde, &Sonde::rapportsPrets, emetteur.get(), &EmetteurRapports::envoyer);

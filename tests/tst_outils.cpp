@@ -10,6 +10,8 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <csignal>
+
 namespace {
 
 QByteArray trame(const QByteArray &texte, char marqueur = 1)
@@ -41,10 +43,15 @@ class TestOutils : public QObject
 
 private slots:
     void agent();
-    void agentOptionInvalide();
+    void options_data();
+    void options();
+    void agentInterrompu_data();
+    void agentInterrompu();
     void afficheur_data();
     void afficheur();
     void afficheurSansCollecteur();
+    void afficheurInterrompu_data();
+    void afficheurInterrompu();
 };
 
 void TestOutils::agent()
@@ -97,14 +104,85 @@ void TestOutils::agent()
     }
 }
 
-void TestOutils::agentOptionInvalide()
+void TestOutils::options_data()
 {
+    QTest::addColumn<QString>("programme");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("erreur");
+
+    const QString agent = QStringLiteral(AGENT_BINAIRE);
+    const QString afficheur = QStringLiteral(AFFICHEUR_BINAIRE);
+    QTest::newRow("agent, hyperviseurs nul")
+        << agent << QStringList{QStringLiteral("--hyperviseurs=0")} << 2
+        << QStringLiteral("Valeur invalide pour --hyperviseurs : « 0 » (entier de 1 à 254 attendu).\n");
+    QTest::newRow("agent, chaque valeur invalide dite")
+        << agent << QStringList{QStringLiteral("--rythme=-1"), QStringLiteral("--port=0"), QStringLiteral("--duree=x")} << 2
+        << QStringLiteral("Valeur invalide pour --port : « 0 » (entier de 1 à 65535 attendu).\n"
+                          "Valeur invalide pour --rythme : « -1 » (nombre de 0 à 1000000000 attendu).\n"
+                          "Valeur invalide pour --duree : « x » (nombre de 0 à 1000000000 attendu).\n");
+    QTest::newRow("agent, argument en trop") << agent << QStringList{QStringLiteral("autre")} << 2
+                                             << QStringLiteral("Argument inattendu : autre\n");
+    QTest::newRow("agent, aide") << agent << QStringList{QStringLiteral("--help")} << 0 << QString();
+    QTest::newRow("afficheur, port hors limites")
+        << afficheur << QStringList{QStringLiteral("--port=65536")} << 2
+        << QStringLiteral("Valeur invalide pour --port : « 65536 » (entier de 1 à 65535 attendu).\n");
+    QTest::newRow("afficheur, nombre négatif")
+        << afficheur << QStringList{QStringLiteral("--nombre=-1")} << 2
+        << QStringLiteral("Valeur invalide pour --nombre : « -1 » (entier de 0 à 9007199254740992 attendu).\n");
+    QTest::newRow("afficheur, brut et silencieux")
+        << afficheur << QStringList{QStringLiteral("--brut"), QStringLiteral("--silencieux")} << 2
+        << QStringLiteral("--brut et --silencieux ne vont pas ensemble.\n");
+    QTest::newRow("afficheur, aide") << afficheur << QStringList{QStringLiteral("-h")} << 0 << QString();
+}
+
+void TestOutils::options()
+{
+    QFETCH(QString, programme);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, code);
+    QFETCH(QString, erreur);
+
     QProcess processus;
-    processus.start(QStringLiteral(AGENT_BINAIRE), {QStringLiteral("--hyperviseurs=0")});
+    processus.start(programme, arguments);
     QVERIFY2(processus.waitForFinished(30000), qPrintable(processus.errorString()));
-    QCOMPARE(processus.exitCode(), 2);
-    QCOMPARE(QString::fromUtf8(processus.readAllStandardError()),
-             QStringLiteral("Valeur invalide pour --hyperviseurs : « 0 » (entier de 1 à 254 attendu).\n"));
+    QCOMPARE(processus.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(processus.exitCode(), code);
+    QCOMPARE(QString::fromUtf8(processus.readAllStandardError()), erreur);
+    const QString sortie = QString::fromUtf8(processus.readAllStandardOutput());
+    if (code == 0)
+        QVERIFY2(sortie.startsWith(QStringLiteral("Utilisation : ")) && sortie.contains(QStringLiteral("--port <N>")),
+                 qPrintable(sortie));
+    else
+        QCOMPARE(sortie, QString());
+}
+
+void TestOutils::agentInterrompu_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestOutils::agentInterrompu()
+{
+    QFETCH(int, signal);
+    QUdpSocket collecteur;
+    QVERIFY2(collecteur.bind(QHostAddress::LocalHost, 0), qPrintable(collecteur.errorString()));
+
+    // Slow enough to be sleeping between two rounds when the signal comes.
+    QProcess processus;
+    processus.start(QStringLiteral(AGENT_BINAIRE),
+                    {QStringLiteral("--port=%1").arg(collecteur.localPort()), QStringLiteral("--rythme=2")});
+    QTRY_VERIFY(collecteur.hasPendingDatagrams());
+    QCOMPARE(::kill(pid_t(processus.processId()), signal), 0);
+    QVERIFY2(processus.waitForFinished(30000), "l'agent ne s'arrête pas");
+    QCOMPARE(processus.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(processus.exitCode(), 0);
+    // The summary still comes, as on reaching --nombre.
+    const QStringList sortie = QString::fromUtf8(processus.readAllStandardOutput()).split(QLatin1Char('\n'));
+    QVERIFY2(sortie.value(sortie.size() - 2).startsWith(QStringLiteral("Terminé : ")), qPrintable(sortie.join(QLatin1Char('\n'))));
+    QVERIFY2(sortie.value(sortie.size() - 2).endsWith(QStringLiteral("; 0 échec(s) d'envoi.")), qPrintable(sortie.join(QLatin1Char('\n'))));
 }
 
 void TestOutils::afficheur_data()
@@ -186,6 +264,35 @@ void TestOutils::afficheurSansCollecteur()
     QCOMPARE(processus.exitCode(), 1);
     const QString erreurs = QString::fromUtf8(processus.readAllStandardError());
     QVERIFY2(erreurs.startsWith(QStringLiteral("Connexion impossible à 127.0.0.1:")), qPrintable(erreurs));
+}
+
+void TestOutils::afficheurInterrompu_data()
+{
+    agentInterrompu_data();
+}
+
+void TestOutils::afficheurInterrompu()
+{
+    QFETCH(int, signal);
+    QTcpServer serveur;
+    QVERIFY2(serveur.listen(QHostAddress::LocalHost, 0), qPrintable(serveur.errorString()));
+    QProcess processus;
+    processus.start(QStringLiteral(AFFICHEUR_BINAIRE), {QStringLiteral("--brut"), QStringLiteral("--port=%1").arg(serveur.serverPort())});
+    QVERIFY2(serveur.waitForNewConnection(30000), qPrintable(serveur.errorString()));
+    QTcpSocket *client = serveur.nextPendingConnection();
+    client->write(trame("abc"));
+    QString sortie;
+    QTRY_COMPARE((sortie += QString::fromUtf8(processus.readAllStandardOutput())), QStringLiteral("abc\n"));
+
+    QCOMPARE(::kill(pid_t(processus.processId()), signal), 0);
+    QVERIFY2(processus.waitForFinished(30000), "l'afficheur ne s'arrête pas");
+    QCOMPARE(processus.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(processus.exitCode(), 0);
+    const QStringList erreurs = QString::fromUtf8(processus.readAllStandardError()).split(QLatin1Char('\n'));
+    QCOMPARE(erreurs.value(0), QStringLiteral("Connecté à 127.0.0.1:%1.").arg(serveur.serverPort()));
+    QCOMPARE(erreurs.value(1), QStringLiteral("Interrompu."));
+    QVERIFY2(erreurs.value(2).startsWith(QStringLiteral("1 trame(s) reçue(s) en ")), qPrintable(erreurs.join(QLatin1Char('\n'))));
+    QCOMPARE(erreurs.size(), 4);
 }
 
 QTEST_GUILESS_MAIN(TestOutils)

@@ -12,6 +12,8 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <csignal>
+
 namespace {
 
 const QString racineInvites = QStringLiteral(RACINES "/invites/apres");
@@ -85,6 +87,8 @@ private slots:
     void options_data();
     void options();
     void envoisEtLibvirtRetablie();
+    void arret_data();
+    void arret();
 };
 
 void TestSonde::uneFois_data()
@@ -192,7 +196,7 @@ void TestSonde::options_data()
     QTest::addColumn<QString>("erreur");
 
     QTest::newRow("intervalle nul") << QStringList{QStringLiteral("--intervalle=0")} << 2
-                                    << QStringLiteral("Valeur invalide pour --intervalle : « 0 » (secondes, de 0.1 à 86400).");
+                                    << QStringLiteral("Valeur invalide pour --intervalle : « 0 » (nombre de 0.1 à 86400 attendu).");
     QTest::newRow("collecteur sans port") << QStringList{QStringLiteral("--collecteur=hote")} << 2
                                           << QStringLiteral("Valeur invalide pour --collecteur : « hote » (HOTE:PORT attendu).");
     QTest::newRow("IPv6 sans crochets") << QStringList{QStringLiteral("--collecteur=::1:55000")} << 2
@@ -268,6 +272,43 @@ void TestSonde::envoisEtLibvirtRetablie()
     QCOMPARE(erreurs.mid(2), (QStringList{
         QStringLiteral("Mesure cpu absente du rapport : aucun temps écoulé dans /proc/stat entre deux lectures."),
         QStringLiteral("Connexion à libvirt établie (%1) : 3 domaine(s).").arg(uri)}));
+}
+
+void TestSonde::arret_data()
+{
+    QTest::addColumn<QString>("libvirt");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<QString>("ligne");
+
+    const QString fermee = QStringLiteral("Arrêt demandé (%1) : connexion à libvirt fermée.");
+    QTest::newRow("SIGTERM, libvirt") << QStringLiteral("test:///default") << int(SIGTERM) << fermee.arg(QLatin1String("SIGTERM"));
+    QTest::newRow("SIGINT, libvirt") << QStringLiteral("test:///default") << int(SIGINT) << fermee.arg(QLatin1String("SIGINT"));
+    QTest::newRow("SIGTERM, sans libvirt") << QStringLiteral("aucun") << int(SIGTERM) << QStringLiteral("Arrêt demandé (SIGTERM).");
+}
+
+void TestSonde::arret()
+{
+    QFETCH(QString, libvirt);
+    QFETCH(int, signal);
+    QFETCH(QString, ligne);
+
+    QUdpSocket collecteur;
+    QVERIFY2(collecteur.bind(QHostAddress::LocalHost, 0), qPrintable(collecteur.errorString()));
+    QProcess sonde;
+    sonde.start(QStringLiteral(SONDE_BINAIRE),
+                {QStringLiteral("--intervalle=0.2"), QStringLiteral("--racine=") + racineInvites, QStringLiteral("--nom=hv-essai"),
+                 QStringLiteral("--libvirt=") + libvirt, QStringLiteral("--collecteur=127.0.0.1:%1").arg(collecteur.localPort())});
+    QVERIFY2(sonde.waitForStarted(10000), qPrintable(sonde.errorString()));
+    // A report means libvirt was read, through the connection the stop closes.
+    QTRY_VERIFY(collecteur.hasPendingDatagrams());
+
+    QCOMPARE(::kill(pid_t(sonde.processId()), signal), 0);
+    QVERIFY2(sonde.waitForFinished(10000), "la sonde ne s'arrête pas");
+    QCOMPARE(sonde.exitStatus(), QProcess::NormalExit);
+    const QStringList erreurs = lignes(sonde.readAllStandardError());
+    QVERIFY2(sonde.exitCode() == 0, qPrintable(erreurs.join(QLatin1Char('\n'))));
+    QCOMPARE(erreurs.value(erreurs.size() - 1), ligne);
+    QCOMPARE(erreurs.filter(QStringLiteral("Arrêt demandé")).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestSonde)

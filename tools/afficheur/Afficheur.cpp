@@ -1,14 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "Afficheur.h"
 
-#include "ResumeRapport.h"
 #include "Console.h"
-
-#include <csignal>
-
-namespace {
-volatile std::sig_atomic_t arretDemande = 0;
-}
+#include "ResumeRapport.h"
 
 Afficheur::Afficheur(const ParametresAfficheur &parametres, QObject *parent)
     : QObject(parent)
@@ -18,17 +12,10 @@ Afficheur::Afficheur(const ParametresAfficheur &parametres, QObject *parent)
     connect(&m_socket, &QTcpSocket::readyRead, this, &Afficheur::lire);
     connect(&m_socket, &QTcpSocket::disconnected, this, &Afficheur::deconnecte);
     connect(&m_socket, &QTcpSocket::errorOccurred, this, &Afficheur::erreurSocket);
-    connect(&m_surveillance, &QTimer::timeout, this, &Afficheur::surveillerArret);
-}
-
-void Afficheur::demanderArret()
-{
-    arretDemande = 1;
 }
 
 void Afficheur::demarrer()
 {
-    m_surveillance.start(100);
     m_socket.connectToHost(m_parametres.hote, m_parametres.port);
 }
 
@@ -98,16 +85,15 @@ void Afficheur::erreurSocket(QAbstractSocket::SocketError)
                                    .arg(m_socket.errorString()));
 }
 
-void Afficheur::surveillerArret()
+void Afficheur::arreter()
 {
-    if (arretDemande != 0 && !m_fini)
+    if (!m_fini)
         terminer(Succes, QStringLiteral("Interrompu."));
 }
 
 void Afficheur::terminer(Code code, const QString &message)
 {
     m_fini = true;
-    m_surveillance.stop();
     Console::vider();
     if (!message.isEmpty())
         Console::erreur(message);

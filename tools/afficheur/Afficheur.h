@@ -7,7 +7,6 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTcpSocket>
-#include <QTimer>
 
 struct ParametresAfficheur
 {
@@ -31,8 +30,9 @@ public:
 
     void demarrer();
 
-    // Safe from a signal handler: the count is printed, then the client ends.
-    static void demanderArret();
+public slots:
+    // Ends the client with success, after its count.
+    void arreter();
 
 signals:
     void termine(int code);
@@ -42,7 +42,6 @@ private slots:
     void lire();
     void deconnecte();
     void erreurSocket(QAbstractSocket::SocketError erreur);
-    void surveillerArret();
 
 private:
     void terminer(Code code, const QString &message = QString());
@@ -51,7 +50,6 @@ private:
     QTcpSocket m_socket;
     LecteurTrames m_lecteur;
     QElapsedTimer m_chrono;
-    QTimer m_surveillance;
     qint64 m_recues = 0;
     bool m_connecte = false;
     bool m_fini = false;

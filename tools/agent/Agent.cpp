@@ -3,18 +3,16 @@
 
 #include "Console.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QUdpSocket>
 
 #include <chrono>
-#include <csignal>
 #include <thread>
 
 namespace {
 
 using Horloge = std::chrono::steady_clock;
-
-volatile std::sig_atomic_t arretDemande = 0;
 
 double secondesDepuis(Horloge::time_point debut, Horloge::time_point fin)
 {
@@ -34,11 +32,6 @@ Agent::Agent(const ParametresAgent &parametres)
 }
 
 Agent::~Agent() = default;
-
-void Agent::demanderArret()
-{
-    arretDemande = 1;
-}
 
 bool Agent::preparer()
 {
@@ -87,8 +80,17 @@ int Agent::executer()
     const Horloge::time_point fin = p.duree > 0
         ? debut + std::chrono::duration_cast<Horloge::duration>(std::chrono::duration<double>(p.duree))
         : Horloge::time_point::max();
-    // Long waits are cut into slices, so that an interruption is seen at once.
+    // Long waits are cut into slices, and events are delivered at most once a
+    // slice, so that a stop is seen at once without slowing the sending.
     const Horloge::duration tranche = std::chrono::milliseconds(100);
+    Horloge::time_point prochaineEcoute = debut;
+    const auto arrete = [&](Horloge::time_point maintenant) {
+        if (maintenant >= prochaineEcoute) {
+            QCoreApplication::processEvents();
+            prochaineEcoute = maintenant + tranche;
+        }
+        return m_arret;
+    };
 
     QByteArray tampon;
     qint64 tours = 0;
@@ -99,15 +101,17 @@ int Agent::executer()
     qint64 envoyesAuBilan = 0;
     Horloge::time_point instantDuBilan = debut;
 
-    while (arretDemande == 0 && (p.nombre == 0 || tours < p.nombre)) {
+    while (p.nombre == 0 || tours < p.nombre) {
         Horloge::time_point maintenant = Horloge::now();
+        if (arrete(maintenant))
+            break;
         if (periode > Horloge::duration::zero()) {
             const Horloge::time_point echeance = debut + periode * tours;
-            while (arretDemande == 0 && maintenant < echeance && maintenant < fin) {
+            while (maintenant < echeance && maintenant < fin && !arrete(maintenant)) {
                 std::this_thread::sleep_until(std::min({echeance, fin, maintenant + tranche}));
                 maintenant = Horloge::now();
             }
-            if (arretDemande != 0)
+            if (m_arret)
                 break;
         }
         if (maintenant >= fin)

@@ -42,11 +42,12 @@ public:
     // sequence apart. Prints the reason and returns false on failure.
     bool preparer();
 
-    // Returns the process's exit code.
+    // Returns the process's exit code. Delivers the thread's events every
+    // tenth of a second while it sends, for a stop to reach arreter().
     int executer();
 
-    // Safe from a signal handler: the current round ends, then the summary.
-    static void demanderArret();
+    // The current round ends, then the summary.
+    void arreter() { m_arret = true; }
 
 private:
     struct Emetteur
@@ -58,6 +59,7 @@ private:
 
     ParametresAgent m_parametres;
     std::vector<Emetteur> m_emetteurs;
+    bool m_arret = false;
 };
 
 #endif
