@@ -46,18 +46,14 @@ bool DecodeurRapport::decoder(const QString &texteRapport, RapportHyperviseur &r
 
     const QJsonObject objet = document.object();
     rapport = RapportHyperviseur();
-    rapport.nom = texte(objet, QLatin1String("name"));
+    rapport.nom = texte(objet, ClesRapport::nom);
     if (rapport.nom.isEmpty())
         return echec(QStringLiteral("le rapport ne nomme pas son hyperviseur"));
-    rapport.time = nombre(objet, QLatin1String("time"));
-    rapport.cpu = nombre(objet, QLatin1String("cpu"));
-    rapport.ram = nombre(objet, QLatin1String("ram"));
-    rapport.disk = nombre(objet, QLatin1String("disk"));
-    rapport.network = nombre(objet, QLatin1String("network"));
-    rapport.cputemp = nombre(objet, QLatin1String("cputemp"));
-    rapport.mbtemp = nombre(objet, QLatin1String("mbtemp"));
+    rapport.time = nombre(objet, ClesRapport::temps);
+    for (const auto &champ : champsHyperviseur)
+        rapport.*champ.valeur = nombre(objet, champ.cle);
 
-    const QJsonArray vms = objet.value(QLatin1String("vms")).toArray();
+    const QJsonArray vms = objet.value(ClesRapport::vms).toArray();
     rapport.vms.reserve(qMin(int(vms.size()), vmsMaximum));
     for (const QJsonValue &valeur : vms) {
         if (!valeur.isObject())
@@ -68,15 +64,13 @@ bool DecodeurRapport::decoder(const QString &texteRapport, RapportHyperviseur &r
         }
         const QJsonObject vm = valeur.toObject();
         RapportVM lue;
-        lue.nom = texte(vm, QLatin1String("name"));
-        lue.uuid = texte(vm, QLatin1String("uuid"));
-        const double etat = nombre(vm, QLatin1String("state"));
+        lue.nom = texte(vm, ClesRapport::nom);
+        lue.uuid = texte(vm, ClesRapport::uuid);
+        const double etat = nombre(vm, ClesRapport::etat);
         if (etat >= 0 && etat <= 7 && etat == std::floor(etat))
             lue.etat = int(etat);
-        lue.cpu = nombre(vm, QLatin1String("cpu"));
-        lue.ram = nombre(vm, QLatin1String("ram"));
-        lue.maxram = nombre(vm, QLatin1String("maxram"));
-        lue.network = nombre(vm, QLatin1String("network"));
+        for (const auto &champ : champsVM)
+            lue.*champ.valeur = nombre(vm, champ.cle);
         rapport.vms.append(lue);
     }
     return true;

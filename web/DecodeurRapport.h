@@ -2,6 +2,8 @@
 #ifndef DECODEURRAPPORT_H
 #define DECODEURRAPPORT_H
 
+#include "ClesRapport.h"
+
 #include <QString>
 #include <QVector>
 
@@ -34,6 +36,33 @@ struct RapportHyperviseur
     double mbtemp = valeurAbsente;
     QVector<RapportVM> vms;
     int vmsIgnorees = 0;
+};
+
+// Where each measure of a report is kept, by its key.
+template <typename Rapport>
+struct ChampMesure
+{
+    QLatin1String cle;
+    double Rapport::*valeur;
+};
+
+// In the order of ClesRapport::mesuresHyperviseur().
+constexpr ChampMesure<RapportHyperviseur> champsHyperviseur[] = {
+    {ClesRapport::temperatureCpu, &RapportHyperviseur::cputemp},
+    {ClesRapport::temperatureCarteMere, &RapportHyperviseur::mbtemp},
+    {ClesRapport::cpu, &RapportHyperviseur::cpu},
+    {ClesRapport::ram, &RapportHyperviseur::ram},
+    {ClesRapport::disque, &RapportHyperviseur::disk},
+    {ClesRapport::reseau, &RapportHyperviseur::network},
+};
+
+// In the order of ClesRapport::mesuresVM(), less the state: a code, kept
+// as an integer.
+constexpr ChampMesure<RapportVM> champsVM[] = {
+    {ClesRapport::cpu, &RapportVM::cpu},
+    {ClesRapport::ram, &RapportVM::ram},
+    {ClesRapport::ramMax, &RapportVM::maxram},
+    {ClesRapport::reseau, &RapportVM::network},
 };
 
 // Reads a relayed report as the collector's store does: the frame's Latin-1

@@ -27,13 +27,12 @@ QJsonArray listeVMs(const RapportHyperviseur &rapport)
 {
     QJsonArray liste;
     for (const RapportVM &vm : rapport.vms) {
-        liste.append(QJsonObject{{QStringLiteral("nom"), vm.nom},
-                                 {QStringLiteral("uuid"), vm.uuid},
-                                 {QStringLiteral("etat"), vm.etat >= 0 ? QJsonValue(vm.etat) : QJsonValue()},
-                                 {QStringLiteral("cpu"), json(vm.cpu)},
-                                 {QStringLiteral("ram"), json(vm.ram)},
-                                 {QStringLiteral("maxram"), json(vm.maxram)},
-                                 {QStringLiteral("network"), json(vm.network)}});
+        QJsonObject objet{{QStringLiteral("nom"), vm.nom},
+                          {ClesRapport::uuid, vm.uuid},
+                          {QStringLiteral("etat"), vm.etat >= 0 ? QJsonValue(vm.etat) : QJsonValue()}};
+        for (const auto &champ : champsVM)
+            objet.insert(champ.cle, json(vm.*champ.valeur));
+        liste.append(objet);
     }
     return liste;
 }
@@ -62,12 +61,8 @@ qint64 EtatFlotte::ajouter(const RapportHyperviseur &rapport, qint64 maintenant)
     point.t = std::isfinite(rapport.time) && std::fabs(rapport.time - recuSecondes) <= ecartHorlogeMaximum
                   ? rapport.time
                   : recuSecondes;
-    point.cpu = rapport.cpu;
-    point.ram = rapport.ram;
-    point.disk = rapport.disk;
-    point.network = rapport.network;
-    point.cputemp = rapport.cputemp;
-    point.mbtemp = rapport.mbtemp;
+    for (size_t i = 0; i < point.mesures.size(); ++i)
+        point.mesures[i] = rapport.*champsHyperviseur[i].valeur;
     hote.fenetre.push_back(point);
     while (!hote.fenetre.empty() && hote.fenetre.front().recu < maintenant - m_fenetre)
         hote.fenetre.pop_front();
@@ -94,19 +89,16 @@ QByteArray EtatFlotte::resume(const HoteFlotte &hote, qint64 maintenant) const
     int actives = 0;
     for (const RapportVM &vm : r.vms)
         actives += vm.etat == 1 ? 1 : 0;
-    return compact(QJsonObject{{QStringLiteral("nom"), r.nom},
-                               {QStringLiteral("time"), json(r.time)},
-                               {QStringLiteral("recu"), double(hote.recu)},
-                               {QStringLiteral("intervalle"), double(hote.intervalle > 0 ? hote.intervalle : intervalleParDefaut)},
-                               {QStringLiteral("silencieux"), silencieux(hote, maintenant)},
-                               {QStringLiteral("cpu"), json(r.cpu)},
-                               {QStringLiteral("ram"), json(r.ram)},
-                               {QStringLiteral("disk"), json(r.disk)},
-                               {QStringLiteral("network"), json(r.network)},
-                               {QStringLiteral("cputemp"), json(r.cputemp)},
-                               {QStringLiteral("mbtemp"), json(r.mbtemp)},
-                               {QStringLiteral("vmsActives"), actives},
-                               {QStringLiteral("vms"), int(r.vms.size()) + r.vmsIgnorees}});
+    QJsonObject objet{{QStringLiteral("nom"), r.nom},
+                      {ClesRapport::temps, json(r.time)},
+                      {QStringLiteral("recu"), double(hote.recu)},
+                      {QStringLiteral("intervalle"), double(hote.intervalle > 0 ? hote.intervalle : intervalleParDefaut)},
+                      {QStringLiteral("silencieux"), silencieux(hote, maintenant)},
+                      {QStringLiteral("vmsActives"), actives},
+                      {QStringLiteral("vms"), int(r.vms.size()) + r.vmsIgnorees}};
+    for (const auto &champ : champsHyperviseur)
+        objet.insert(champ.cle, json(r.*champ.valeur));
+    return compact(objet);
 }
 
 EtatFlotte::Publication EtatFlotte::publier(qint64 maintenant)
@@ -188,20 +180,16 @@ QByteArray EtatFlotte::detail(const QString &nom, qint64 maintenant) const
     const auto hote = m_hotes.constFind(nom);
     if (hote == m_hotes.constEnd())
         return QByteArray();
-    QJsonArray t, cpu, ram, disk, network, cputemp, mbtemp;
+    QJsonArray t;
+    std::array<QJsonArray, std::size(champsHyperviseur)> series;
     for (const PointFenetre &point : hote->fenetre) {
         t.append(point.t);
-        cpu.append(json(point.cpu));
-        ram.append(json(point.ram));
-        disk.append(json(point.disk));
-        network.append(json(point.network));
-        cputemp.append(json(point.cputemp));
-        mbtemp.append(json(point.mbtemp));
+        for (size_t i = 0; i < series.size(); ++i)
+            series[i].append(json(point.mesures[i]));
     }
-    const QJsonObject fenetre{{QStringLiteral("t"), t},           {QStringLiteral("cpu"), cpu},
-                              {QStringLiteral("ram"), ram},       {QStringLiteral("disk"), disk},
-                              {QStringLiteral("network"), network}, {QStringLiteral("cputemp"), cputemp},
-                              {QStringLiteral("mbtemp"), mbtemp}};
+    QJsonObject fenetre{{QStringLiteral("t"), t}};
+    for (size_t i = 0; i < series.size(); ++i)
+        fenetre.insert(champsHyperviseur[i].cle, series[i]);
     return compact(QJsonObject{{QStringLiteral("resume"), QJsonDocument::fromJson(resume(*hote, maintenant)).object()},
                                {QStringLiteral("fenetre"), fenetre},
                                {QStringLiteral("vms"), listeVMs(hote->dernier)}});

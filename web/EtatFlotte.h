@@ -10,15 +10,16 @@
 #include <QString>
 #include <QStringList>
 
+#include <array>
 #include <deque>
+#include <iterator>
 
 // One point of a hypervisor's recent values, in the window the live charts show.
 struct PointFenetre
 {
     qint64 recu = 0; // reception, ms since the epoch
     double t = 0;    // the report's time, Unix seconds
-    double cpu = valeurAbsente, ram = valeurAbsente, disk = valeurAbsente, network = valeurAbsente;
-    double cputemp = valeurAbsente, mbtemp = valeurAbsente;
+    std::array<double, std::size(champsHyperviseur)> mesures{}; // as champsHyperviseur lists them
 };
 
 struct HoteFlotte

@@ -9,64 +9,113 @@
 
 namespace {
 
-struct Famille
+using ClesRapport::Unite;
+
+// A family is named after its key and its base unit, to which its values
+// are converted: percentages become ratios, Mbit/s bytes per second, KiB bytes.
+struct UniteBase
 {
-    const char *nom;
-    const char *aide;
+    const char *suffixe;
     double facteur;
 };
 
-// Percentages become ratios, Mbit/s bytes per second, KiB bytes.
-const Famille famillesHyperviseur[] = {
-    {"collecteur_hyperviseur_cpu_ratio", "Part des CPU occupés (0 à 1).", 0.01},
-    {"collecteur_hyperviseur_ram_ratio", "Part de la mémoire utilisée (0 à 1).", 0.01},
-    {"collecteur_hyperviseur_disk_ratio", "Part de l'espace disque des images utilisée (0 à 1).", 0.01},
-    {"collecteur_hyperviseur_network_bytes_per_second", "Débit réseau reçu et émis, octets par seconde.", 125000},
-    {"collecteur_hyperviseur_cputemp_celsius", "Température du CPU le plus chaud, degrés Celsius.", 1},
-    {"collecteur_hyperviseur_mbtemp_celsius", "Température de la carte mère, degrés Celsius.", 1},
-    {"collecteur_hyperviseur_time_seconds", "Heure Unix du dernier rapport, en secondes.", 1},
-    {"collecteur_hyperviseur_vms", "Nombre de VM du dernier rapport.", 1},
+UniteBase uniteBase(Unite unite)
+{
+    switch (unite) {
+    case Unite::Pourcent: return {"_ratio", 0.01};
+    case Unite::MbitParSeconde: return {"_bytes_per_second", 125000};
+    case Unite::Kibioctets: return {"_bytes", 1024};
+    case Unite::Celsius: return {"_celsius", 1};
+    case Unite::SecondesUnix: return {"_seconds", 1};
+    case Unite::Texte:
+    case Unite::EtatLibvirt: break;
+    }
+    return {"", 1};
+}
+
+template <typename Rapport>
+struct Definition
+{
+    QLatin1String cle;
+    const char *aide;
+    // Where a value that is no measure is kept; null for what is counted (a
+    // host's VMs) or kept as an integer (a VM's state).
+    double Rapport::*horsMesures = nullptr;
 };
 
-const Famille famillesVM[] = {
-    {"collecteur_vm_state", "État libvirt de la VM (0 à 7 ; 1 : en marche).", 1},
-    {"collecteur_vm_cpu_ratio", "Part de ses vCPU que la VM occupe (0 à 1).", 0.01},
-    {"collecteur_vm_ram_bytes", "Mémoire utilisée par la VM, octets.", 1024},
-    {"collecteur_vm_maxram_bytes", "Mémoire maximale de la VM, octets.", 1024},
-    {"collecteur_vm_network_bytes_per_second", "Débit réseau de la VM, octets par seconde.", 125000},
+// In the order scrapers have always seen them.
+const Definition<RapportHyperviseur> definitionsHyperviseur[] = {
+    {ClesRapport::cpu, "Part des CPU occupés (0 à 1)."},
+    {ClesRapport::ram, "Part de la mémoire utilisée (0 à 1)."},
+    {ClesRapport::disque, "Part de l'espace disque des images utilisée (0 à 1)."},
+    {ClesRapport::reseau, "Débit réseau reçu et émis, octets par seconde."},
+    {ClesRapport::temperatureCpu, "Température du CPU le plus chaud, degrés Celsius."},
+    {ClesRapport::temperatureCarteMere, "Température de la carte mère, degrés Celsius."},
+    {ClesRapport::temps, "Heure Unix du dernier rapport, en secondes.", &RapportHyperviseur::time},
+    {ClesRapport::vms, "Nombre de VM du dernier rapport."},
 };
 
-double valeurHyperviseur(const RapportHyperviseur &r, int i)
+const Definition<RapportVM> definitionsVM[] = {
+    {ClesRapport::etat, "État libvirt de la VM (0 à 7 ; 1 : en marche)."},
+    {ClesRapport::cpu, "Part de ses vCPU que la VM occupe (0 à 1)."},
+    {ClesRapport::ram, "Mémoire utilisée par la VM, octets."},
+    {ClesRapport::ramMax, "Mémoire maximale de la VM, octets."},
+    {ClesRapport::reseau, "Débit réseau de la VM, octets par seconde."},
+};
+
+template <typename Rapport>
+struct Famille
 {
-    switch (i) {
-    case 0: return r.cpu;
-    case 1: return r.ram;
-    case 2: return r.disk;
-    case 3: return r.network;
-    case 4: return r.cputemp;
-    case 5: return r.mbtemp;
-    case 6: return r.time;
-    default: return double(r.vms.size() + r.vmsIgnorees);
+    QByteArray nom;
+    const char *aide;
+    double facteur;
+    double Rapport::*champ;
+};
+
+template <typename Rapport, size_t N, size_t M>
+QVector<Famille<Rapport>> familles(const char *prefixe, const QVector<ClesRapport::Cle> &cles,
+                                   const Definition<Rapport> (&definitions)[N], const ChampMesure<Rapport> (&champs)[M])
+{
+    QVector<Famille<Rapport>> resultat;
+    for (const Definition<Rapport> &definition : definitions) {
+        const auto cle = std::find_if(cles.cbegin(), cles.cend(),
+                                      [&definition](const ClesRapport::Cle &c) { return c.nom == definition.cle; });
+        const UniteBase unite = uniteBase(cle != cles.cend() ? cle->unite : Unite::Texte);
+        const auto champ = std::find_if(std::begin(champs), std::end(champs),
+                                        [&definition](const ChampMesure<Rapport> &c) { return c.cle == definition.cle; });
+        const QByteArray nom = prefixe + QByteArray(definition.cle.data(), definition.cle.size()) + unite.suffixe;
+        resultat.append(Famille<Rapport>{nom, definition.aide, unite.facteur,
+                                         champ != std::end(champs) ? champ->valeur : definition.horsMesures});
     }
+    return resultat;
 }
 
-double valeurVM(const RapportVM &vm, int i)
+double valeur(const Famille<RapportHyperviseur> &famille, const RapportHyperviseur &rapport)
 {
-    switch (i) {
-    case 0: return vm.etat >= 0 ? double(vm.etat) : valeurAbsente;
-    case 1: return vm.cpu;
-    case 2: return vm.ram;
-    case 3: return vm.maxram;
-    default: return vm.network;
-    }
+    return famille.champ ? rapport.*famille.champ : double(rapport.vms.size() + rapport.vmsIgnorees);
 }
 
-void ajouterValeur(QByteArray &texte, double valeur)
+double valeur(const Famille<RapportVM> &famille, const RapportVM &vm)
 {
-    texte += QByteArray::number(valeur, 'g', QLocale::FloatingPointShortest);
+    if (famille.champ)
+        return vm.*famille.champ;
+    return vm.etat >= 0 ? double(vm.etat) : valeurAbsente;
 }
 
-void entete(QByteArray &texte, const char *nom, const char *aide, const char *type = "gauge")
+// An absent value is no sample, never a 0.
+template <typename Rapport>
+void ajouterEchantillon(QByteArray &texte, const Famille<Rapport> &famille, const QByteArray &etiquettes, double valeur)
+{
+    if (!std::isfinite(valeur))
+        return;
+    texte += famille.nom;
+    texte += etiquettes;
+    texte += ' ';
+    texte += QByteArray::number(valeur * famille.facteur, 'g', QLocale::FloatingPointShortest);
+    texte += '\n';
+}
+
+void entete(QByteArray &texte, const QByteArray &nom, const char *aide, const char *type = "gauge")
 {
     texte += "# HELP ";
     texte += nom;
@@ -136,35 +185,19 @@ QByteArray ExpositionMetriques::texte(const EtatFlotte &flotte, const CompteursW
 
     QByteArray texte;
     texte.reserve(256 + hotes.size() * 600 + series.size() * 5 * 110);
-    int i = 0;
-    for (const Famille &famille : famillesHyperviseur) {
+    static const QVector<Famille<RapportHyperviseur>> famillesHyperviseur = familles(
+        "collecteur_hyperviseur_", ClesRapport::hyperviseur(), definitionsHyperviseur, champsHyperviseur);
+    static const QVector<Famille<RapportVM>> famillesVM =
+        familles("collecteur_vm_", ClesRapport::vm(), definitionsVM, champsVM);
+    for (const Famille<RapportHyperviseur> &famille : famillesHyperviseur) {
         entete(texte, famille.nom, famille.aide);
-        for (int h = 0; h < hotes.size(); ++h) {
-            const double valeur = valeurHyperviseur(hotes.at(h)->dernier, i);
-            if (!std::isfinite(valeur))
-                continue;
-            texte += famille.nom;
-            texte += etiquettesHotes.at(h);
-            texte += ' ';
-            ajouterValeur(texte, valeur * famille.facteur);
-            texte += '\n';
-        }
-        ++i;
+        for (int h = 0; h < hotes.size(); ++h)
+            ajouterEchantillon(texte, famille, etiquettesHotes.at(h), valeur(famille, hotes.at(h)->dernier));
     }
-    i = 0;
-    for (const Famille &famille : famillesVM) {
+    for (const Famille<RapportVM> &famille : famillesVM) {
         entete(texte, famille.nom, famille.aide);
-        for (const SerieVM &serie : qAsConst(series)) {
-            const double valeur = valeurVM(*serie.vm, i);
-            if (!std::isfinite(valeur))
-                continue;
-            texte += famille.nom;
-            texte += serie.etiquettes;
-            texte += ' ';
-            ajouterValeur(texte, valeur * famille.facteur);
-            texte += '\n';
-        }
-        ++i;
+        for (const SerieVM &serie : qAsConst(series))
+            ajouterEchantillon(texte, famille, serie.etiquettes, valeur(famille, *serie.vm));
     }
 
     entete(texte, "collecteur_web_connecte", "1 quand le tableau de bord est connecté au collecteur, 0 sinon.");

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "LecteurHistorique.h"
 
+#include "ClesRapport.h"
 #include "FichierSauvegarde.h"
 
 #include <QAtomicInt>
@@ -27,17 +28,20 @@
 
 namespace {
 
+// More than either table has measures; tst_historique fails if a measure
+// ever goes without its series.
+constexpr int colonnesMaximum = 8;
+
+// Each measure is a column of the same name, averaged into a series of that name.
 const QStringList &colonnesHyperviseur()
 {
-    static const QStringList colonnes{QStringLiteral("cpu"),     QStringLiteral("ram"),     QStringLiteral("disk"),
-                                      QStringLiteral("network"), QStringLiteral("cputemp"), QStringLiteral("mbtemp")};
+    static const QStringList colonnes = ClesRapport::noms(ClesRapport::mesuresHyperviseur()).mid(0, colonnesMaximum);
     return colonnes;
 }
 
 const QStringList &colonnesVM()
 {
-    static const QStringList colonnes{QStringLiteral("cpu"), QStringLiteral("ram"), QStringLiteral("maxram"),
-                                      QStringLiteral("network"), QStringLiteral("state")};
+    static const QStringList colonnes = ClesRapport::noms(ClesRapport::mesuresVM()).mid(0, colonnesMaximum);
     return colonnes;
 }
 
@@ -58,8 +62,9 @@ QByteArray liste(const QString &table, const QStringList &colonnes)
 const QByteArray &texteHyperviseur()
 {
     static const QByteArray texte = "SELECT h.id, (CAST(h.time AS INTEGER) - ?1) / ?2, h.time"
-                                    + liste(QStringLiteral("h"), colonnesHyperviseur())
-                                    + " FROM InfosHyperviseurs h WHERE h.name = ?3 AND +h.time BETWEEN ?1 AND ?4";
+                                    + liste(QStringLiteral("h"), colonnesHyperviseur()) + " FROM "
+                                    + FichierSauvegarde::tableHyperviseurs().toLatin1()
+                                    + " h WHERE h.name = ?3 AND +h.time BETWEEN ?1 AND ?4";
     return texte;
 }
 
@@ -68,26 +73,28 @@ const QByteArray &texteHyperviseur()
 // Parameter: ?1 the name.
 const QByteArray &texteVMs()
 {
-    static const QByteArray texte = "SELECT v.idinfos, v.name, v.uuid" + liste(QStringLiteral("v"), colonnesVM())
-                                    + " FROM InfosVMs v WHERE v.idinfos IN (SELECT id FROM InfosHyperviseurs WHERE name = ?1)";
+    static const QByteArray texte = "SELECT v.idinfos, v.name, v.uuid" + liste(QStringLiteral("v"), colonnesVM()) + " FROM "
+                                    + FichierSauvegarde::tableVMs().toLatin1() + " v WHERE v.idinfos IN (SELECT id FROM "
+                                    + FichierSauvegarde::tableHyperviseurs().toLatin1() + " WHERE name = ?1)";
     return texte;
 }
 
-template <int N>
+// One bin of a series: its rows' times and, per column, the sum and count
+// of its values.
 struct Cumul
 {
     qint64 lignes = 0;
     double sommeTemps = 0;
-    std::array<double, N> somme{};
-    std::array<qint64, N> nombre{};
+    std::array<double, colonnesMaximum> somme{};
+    std::array<qint64, colonnesMaximum> nombre{};
 
     // The collector stores whatever a report held: a text where a number was
     // expected is left out of the averages rather than counted as 0.
-    void ajouter(double temps, sqlite3_stmt *ligne, int premiere)
+    void ajouter(double temps, sqlite3_stmt *ligne, int premiere, int colonnes)
     {
         ++lignes;
         sommeTemps += temps;
-        for (int i = 0; i < N; ++i) {
+        for (int i = 0; i < colonnes; ++i) {
             const int type = sqlite3_column_type(ligne, premiere + i);
             if (type == SQLITE_INTEGER || type == SQLITE_FLOAT) {
                 somme[size_t(i)] += sqlite3_column_double(ligne, premiere + i);
@@ -100,18 +107,16 @@ struct Cumul
     {
         lignes += autre.lignes;
         sommeTemps += autre.sommeTemps;
-        for (size_t i = 0; i < size_t(N); ++i) {
+        for (size_t i = 0; i < somme.size(); ++i) {
             somme[i] += autre.somme[i];
             nombre[i] += autre.nombre[i];
         }
     }
 };
 
-template <int N>
-using Serie = QMap<qint64, Cumul<N>>;
+using Serie = QMap<qint64, Cumul>;
 
-template <int N>
-void ajouter(Serie<N> &serie, const Serie<N> &autre)
+void ajouter(Serie &serie, const Serie &autre)
 {
     for (auto it = autre.constBegin(); it != autre.constEnd(); ++it)
         serie[it.key()].ajouter(it.value());
@@ -121,14 +126,14 @@ struct SerieVM
 {
     QString nom;
     QString uuid;
-    Serie<5> cumuls;
+    Serie cumuls;
 };
 
 // What one thread read from its share of the files. A VM is found by the
 // name and uuid as SQLite hands them, without a copy for each row.
 struct Lecture
 {
-    Serie<6> hyperviseur;
+    Serie hyperviseur;
     QHash<QByteArray, QHash<QByteArray, SerieVM>> vms;
     int illisibles = 0;
 
@@ -209,6 +214,8 @@ bool lireFichier(const QString &chemin, const Demande &demande, Lecture &lecture
         double temps = 0;
     };
     QHash<qint64, Rapport> rapports; // by id, those in the time range
+    const int mesuresHyperviseur = int(colonnesHyperviseur().size());
+    const int mesuresVM = int(colonnesVM().size());
     const auto lierHyperviseur = [&demande](sqlite3_stmt *r) {
         sqlite3_bind_int64(r, 1, demande.depuis);
         sqlite3_bind_int64(r, 2, demande.pas);
@@ -218,7 +225,7 @@ bool lireFichier(const QString &chemin, const Demande &demande, Lecture &lecture
     const auto ligneHyperviseur = [&](sqlite3_stmt *r) {
         const Rapport rapport{sqlite3_column_int64(r, 1), sqlite3_column_double(r, 2)};
         rapports.insert(sqlite3_column_int64(r, 0), rapport);
-        lecture.hyperviseur[rapport.tranche].ajouter(rapport.temps, r, 3);
+        lecture.hyperviseur[rapport.tranche].ajouter(rapport.temps, r, 3, mesuresHyperviseur);
     };
     const auto lierVMs = [&demande](sqlite3_stmt *r) {
         sqlite3_bind_text(r, 1, demande.nom.constData(), int(demande.nom.size()), SQLITE_STATIC);
@@ -232,25 +239,24 @@ bool lireFichier(const QString &chemin, const Demande &demande, Lecture &lecture
         const int tailleNom = sqlite3_column_bytes(r, 1);
         const auto *uuid = reinterpret_cast<const char *>(sqlite3_column_text(r, 2));
         const int tailleUuid = sqlite3_column_bytes(r, 2);
-        lecture.vm(nom, tailleNom, uuid, tailleUuid).cumuls[rapport->tranche].ajouter(rapport->temps, r, 3);
+        lecture.vm(nom, tailleNom, uuid, tailleUuid).cumuls[rapport->tranche].ajouter(rapport->temps, r, 3, mesuresVM);
     };
     return executer(texteHyperviseur(), lierHyperviseur, ligneHyperviseur) && executer(texteVMs(), lierVMs, ligneVM);
 }
 
-template <int N>
-QJsonObject series(const Serie<N> &cumuls, const QStringList &noms)
+QJsonObject series(const Serie &cumuls, const QStringList &noms)
 {
     QJsonArray t;
-    std::array<QJsonArray, N> valeurs;
-    for (const Cumul<N> &cumul : cumuls) {
+    std::array<QJsonArray, colonnesMaximum> valeurs;
+    for (const Cumul &cumul : cumuls) {
         t.append(std::round(cumul.sommeTemps / double(cumul.lignes)));
-        for (int i = 0; i < N; ++i) {
-            const qint64 n = cumul.nombre[size_t(i)];
-            valeurs[size_t(i)].append(n > 0 ? QJsonValue(cumul.somme[size_t(i)] / double(n)) : QJsonValue());
+        for (size_t i = 0; i < size_t(noms.size()); ++i) {
+            const qint64 n = cumul.nombre[i];
+            valeurs[i].append(n > 0 ? QJsonValue(cumul.somme[i] / double(n)) : QJsonValue());
         }
     }
     QJsonObject objet{{QStringLiteral("t"), t}};
-    for (int i = 0; i < N; ++i)
+    for (int i = 0; i < noms.size(); ++i)
         objet.insert(noms.at(i), valeurs[size_t(i)]);
     return objet;
 }
@@ -315,7 +321,7 @@ QByteArray LecteurHistorique::lire(const QString &dossier, const QString &nom, q
     });
     QJsonArray listeVMs;
     for (const SerieVM *serie : vms) {
-        QJsonObject vm = series<5>(serie->cumuls, colonnesVM());
+        QJsonObject vm = series(serie->cumuls, colonnesVM());
         vm.insert(QStringLiteral("nom"), serie->nom);
         vm.insert(QStringLiteral("uuid"), serie->uuid);
         listeVMs.append(vm);
@@ -326,7 +332,7 @@ QByteArray LecteurHistorique::lire(const QString &dossier, const QString &nom, q
                                {QStringLiteral("pas"), double(demande.pas)},
                                {QStringLiteral("fichiers"), int(choisis.size())},
                                {QStringLiteral("illisibles"), lecture.illisibles},
-                               {QStringLiteral("hyperviseur"), series<6>(lecture.hyperviseur, colonnesHyperviseur())},
+                               {QStringLiteral("hyperviseur"), series(lecture.hyperviseur, colonnesHyperviseur())},
                                {QStringLiteral("vms"), listeVMs}};
     return QJsonDocument(resultat).toJson(QJsonDocument::Compact);
 }

@@ -2,6 +2,7 @@
 #ifndef LIGNECOMMANDEWEB_H
 #define LIGNECOMMANDEWEB_H
 
+#include "AnalyseurOptions.h"
 #include "ApplicationWeb.h"
 
 #include <QStringList>
@@ -10,11 +11,9 @@
 class LigneCommandeWeb
 {
 public:
-    enum Resultat { Valide, Aide, Invalide };
-
-    static Resultat analyser(const QStringList &arguments, ParametresWeb &parametres, QString &message);
-    // "HOTE:PORT", "[v6]:PORT".
-    static bool lireAdresse(const QString &texte, QString &hote, quint16 &port);
+    // Aide: `message` is the help, for standard output; Erreur: one line,
+    // for standard error.
+    static AnalyseurOptions::Resultat analyser(const QStringList &arguments, ParametresWeb &parametres, QString &message);
 };
 
 #endif

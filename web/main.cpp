@@ -18,14 +18,14 @@ int main(int argc, char *argv[])
     ParametresWeb parametres;
     QString message;
     switch (LigneCommandeWeb::analyser(QCoreApplication::arguments(), parametres, message)) {
-    case LigneCommandeWeb::Aide:
+    case AnalyseurOptions::Aide:
         Console::sortie(message);
         Console::vider();
         return 0;
-    case LigneCommandeWeb::Invalide:
+    case AnalyseurOptions::Erreur:
         Console::erreur(message);
         return 2;
-    case LigneCommandeWeb::Valide:
+    case AnalyseurOptions::Executer:
         break;
     }
 

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ClesRapport.h"
 #include "DecodeurRapport.h"
 #include "EtatFlotte.h"
 #include "ExpositionMetriques.h"
@@ -75,6 +76,8 @@ private slots:
     void decoder_data();
     void decoder();
     void decoderLatin1();
+    void chaqueMesure_data();
+    void chaqueMesure();
     void dernierEtFenetre();
     void silence();
     void coalescence();
@@ -155,6 +158,79 @@ void TestEtatFlotte::decoderLatin1()
     QVERIFY(DecodeurRapport::decoder(texte, r));
     QCOMPARE(r.vms.size(), DecodeurRapport::vmsMaximum);
     QCOMPARE(r.vmsIgnorees, 10);
+}
+
+void TestEtatFlotte::chaqueMesure_data()
+{
+    QTest::addColumn<bool>("vm");
+    QTest::addColumn<QString>("cle");
+    QTest::addColumn<QString>("famille");
+    QTest::addColumn<double>("facteur");
+
+    // What scrapers know each measure by, in its base unit.
+    const QHash<QString, QPair<QString, double>> hyperviseur{
+        {QStringLiteral("cpu"), {QStringLiteral("collecteur_hyperviseur_cpu_ratio"), 0.01}},
+        {QStringLiteral("ram"), {QStringLiteral("collecteur_hyperviseur_ram_ratio"), 0.01}},
+        {QStringLiteral("disk"), {QStringLiteral("collecteur_hyperviseur_disk_ratio"), 0.01}},
+        {QStringLiteral("network"), {QStringLiteral("collecteur_hyperviseur_network_bytes_per_second"), 125000}},
+        {QStringLiteral("cputemp"), {QStringLiteral("collecteur_hyperviseur_cputemp_celsius"), 1}},
+        {QStringLiteral("mbtemp"), {QStringLiteral("collecteur_hyperviseur_mbtemp_celsius"), 1}},
+    };
+    const QHash<QString, QPair<QString, double>> vm{
+        {QStringLiteral("state"), {QStringLiteral("collecteur_vm_state"), 1}},
+        {QStringLiteral("cpu"), {QStringLiteral("collecteur_vm_cpu_ratio"), 0.01}},
+        {QStringLiteral("ram"), {QStringLiteral("collecteur_vm_ram_bytes"), 1024}},
+        {QStringLiteral("maxram"), {QStringLiteral("collecteur_vm_maxram_bytes"), 1024}},
+        {QStringLiteral("network"), {QStringLiteral("collecteur_vm_network_bytes_per_second"), 125000}},
+    };
+    // Every measure the agents send, so that a new one cannot go unseen here.
+    for (const QString &cle : ClesRapport::noms(ClesRapport::mesuresHyperviseur()))
+        QTest::addRow("hyperviseur-%s", qPrintable(cle)) << false << cle << hyperviseur.value(cle).first << hyperviseur.value(cle).second;
+    for (const QString &cle : ClesRapport::noms(ClesRapport::mesuresVM()))
+        QTest::addRow("vm-%s", qPrintable(cle)) << true << cle << vm.value(cle).first << vm.value(cle).second;
+}
+
+void TestEtatFlotte::chaqueMesure()
+{
+    QFETCH(bool, vm);
+    QFETCH(QString, cle);
+    QFETCH(QString, famille);
+    QFETCH(double, facteur);
+    QVERIFY2(!famille.isEmpty(), qPrintable(QStringLiteral("aucune famille pour %1").arg(cle)));
+
+    // The measure alone, so that a value read under another key shows.
+    const QString mesure = QStringLiteral("\"%1\":3").arg(cle);
+    const QString texte = vm ? QStringLiteral("{\"name\":\"hv\",\"vms\":[{\"name\":\"v\",\"uuid\":\"u\",%1}]}").arg(mesure)
+                             : QStringLiteral("{\"name\":\"hv\",%1}").arg(mesure);
+    RapportHyperviseur r;
+    QVERIFY(DecodeurRapport::decoder(texte, r));
+    EtatFlotte flotte;
+    flotte.ajouter(r, t0);
+
+    const QJsonObject detail = objet(flotte.detail(QStringLiteral("hv"), t0));
+    const QJsonObject lue = vm ? detail.value(QStringLiteral("vms")).toArray().first().toObject()
+                               : detail.value(QStringLiteral("resume")).toObject();
+    const QString clePage = cle == QLatin1String("state") ? QStringLiteral("etat") : cle;
+    for (auto it = lue.constBegin(); it != lue.constEnd(); ++it) {
+        if (it.value().isDouble() && it.key() != QLatin1String("recu") && it.key() != QLatin1String("intervalle")
+            && it.key() != QLatin1String("vms") && it.key() != QLatin1String("vmsActives"))
+            QVERIFY2(it.key() == clePage && it.value().toDouble() == 3, qPrintable(it.key()));
+    }
+    QCOMPARE(lue.value(clePage).toDouble(), 3.0);
+    if (!vm)
+        QCOMPARE(detail.value(QStringLiteral("fenetre")).toObject().value(cle).toArray(), QJsonArray{3.0});
+
+    const QString prefixe = vm ? QStringLiteral("collecteur_vm_") : QStringLiteral("collecteur_hyperviseur_");
+    const QString etiquettes = vm ? QStringLiteral("{hyperviseur=\"hv\",vm=\"v\",uuid=\"u\"}") : QStringLiteral("{hyperviseur=\"hv\"}");
+    const Metriques m = analyser(ExpositionMetriques::texte(flotte, CompteursWeb(), t0));
+    QStringList echantillons;
+    for (auto it = m.valeurs.constBegin(); it != m.valeurs.constEnd(); ++it) {
+        if (it.key().startsWith(prefixe) && !it.key().startsWith(QLatin1String("collecteur_hyperviseur_vms{")))
+            echantillons << it.key();
+    }
+    QCOMPARE(echantillons, QStringList{famille + etiquettes});
+    QCOMPARE(m.valeurs.value(famille + etiquettes), 3 * facteur);
+    QCOMPARE(m.types.value(famille), QStringLiteral("gauge"));
 }
 
 void TestEtatFlotte::dernierEtFenetre()

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "ClesRapport.h"
 #include "DatagrammeRapport.h"
 #include "LecteurHistorique.h"
 #include "Programme.h"
@@ -46,6 +47,25 @@ QByteArray empreinte(const QString &dossier)
         hash.addData(fichier.readAll());
     }
     return hash.result();
+}
+
+// The first measure whose series is not one value per point, each the
+// report's constant or absent (cpu apart, which varies); empty when none.
+QString seriesFausses(const QJsonObject &series, const QVector<ClesRapport::Cle> &cles, const QHash<QString, double> &constantes)
+{
+    const int points = series.value(QStringLiteral("t")).toArray().size();
+    for (const ClesRapport::Cle &cle : cles) {
+        const QJsonArray serie = series.value(cle.nom).toArray();
+        if (serie.size() != points)
+            return QStringLiteral("%1 : %2 valeurs pour %3 points").arg(cle.nom).arg(serie.size()).arg(points);
+        for (const QJsonValue &v : serie) {
+            if (cle.nom == QLatin1String("cpu") || v.isNull())
+                continue;
+            if (!constantes.contains(cle.nom) || v.toDouble() != constantes.value(cle.nom))
+                return QStringLiteral("%1 : %2 inattendu").arg(cle.nom).arg(v.toDouble());
+        }
+    }
+    return QString();
 }
 
 } // namespace
@@ -116,6 +136,14 @@ void TestHistorique::lire()
     for (const QJsonValue &v : vms.first().toObject().value(QStringLiteral("cpu")).toArray())
         lu.append(v.toDouble());
     QCOMPARE(lu, cpuVM);
+
+    // Every measure has its series, each column read under its own name.
+    QString erreur = seriesFausses(h.value(QStringLiteral("hyperviseur")).toObject(), ClesRapport::mesuresHyperviseur(),
+                                   {{QStringLiteral("ram"), 50}});
+    QVERIFY2(erreur.isEmpty(), qPrintable(erreur));
+    erreur = seriesFausses(vms.first().toObject(), ClesRapport::mesuresVM(),
+                           {{QStringLiteral("state"), 1}, {QStringLiteral("ram"), 1024}, {QStringLiteral("maxram"), 2048}});
+    QVERIFY2(erreur.isEmpty(), qPrintable(erreur));
     // Read, never written: no journal, no new file, same bytes.
     QCOMPARE(empreinte(m_dossier.path()), m_empreinte);
 }

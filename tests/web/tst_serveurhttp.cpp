@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ApplicationWeb.h"
+#include "ClesRapport.h"
 #include "ClientHttp.h"
 #include "ServeurHttp.h"
 
@@ -7,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpServer>
 
 class TestServeurHttp : public QObject
@@ -17,6 +19,7 @@ private slots:
     void fichiersEtLimites_data();
     void fichiersEtLimites();
     void enTetesTropNombreux();
+    void mesuresDeLaPage();
     void routes();
     void fluxCoalescence();
     void fluxSansAttente();
@@ -103,6 +106,30 @@ void TestServeurHttp::enTetesTropNombreux()
     const QByteArray longue = "GET /" + QByteArray(int(ServeurHttp::memoireConnexion), 'a') + " HTTP/1.1\r\nHost: x\r\n\r\n";
     const int statut = echanger(serveur.port(), longue).statut;
     QVERIFY2(statut == 414 || statut == 431, qPrintable(QString::number(statut)));
+}
+
+void TestServeurHttp::mesuresDeLaPage()
+{
+    // The page keeps its own copy of the measures' keys and units, in plain
+    // JavaScript: the copy it is served must be the report's.
+    ServeurHttp serveur;
+    QVERIFY(serveur.demarrer(QHostAddress::LocalHost, 0));
+    const QString script = QString::fromUtf8(obtenir(serveur.port(), "/app.js").corps);
+    static const QRegularExpression liste(QStringLiteral("\\nconst mesuresHyperviseur = (\\[.*?\\]);\\n"),
+                                          QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch trouvee = liste.match(script);
+    QVERIFY2(trouvee.hasMatch(), "app.js : mesuresHyperviseur introuvable");
+    QJsonParseError erreur;
+    const QJsonArray mesures = QJsonDocument::fromJson(trouvee.captured(1).toUtf8(), &erreur).array();
+    QVERIFY2(erreur.error == QJsonParseError::NoError, qPrintable(erreur.errorString()));
+
+    QStringList page;
+    for (const QJsonValue &mesure : mesures)
+        page << mesure.toArray().at(0).toString() + QLatin1Char(' ') + mesure.toArray().at(1).toString();
+    QStringList rapport;
+    for (const ClesRapport::Cle &cle : ClesRapport::mesuresHyperviseur())
+        rapport << cle.nom + QLatin1Char(' ') + ClesRapport::symbole(cle.unite);
+    QCOMPARE(page, rapport);
 }
 
 void TestServeurHttp::routes()

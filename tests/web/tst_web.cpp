@@ -8,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -17,6 +18,9 @@ class TestWeb : public QObject
     Q_OBJECT
 
 private slots:
+    void ligneCommande_data();
+    void ligneCommande();
+    void ecoutePortLibre();
     void connexionAuCollecteur();
     void prometheus();
 };
@@ -53,6 +57,71 @@ private:
 };
 
 } // namespace
+
+void TestWeb::ligneCommande_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("ligne");
+
+    QTest::newRow("inattendu") << QStringList{QStringLiteral("en-trop")} << QStringLiteral("Argument inattendu : en-trop");
+    QTest::newRow("collecteur-sans-port") << QStringList{QStringLiteral("--collecteur=hote")}
+                                          << QStringLiteral("Valeur invalide pour --collecteur : « hote » (HOTE:PORT attendu).");
+    QTest::newRow("collecteur-port-0") << QStringList{QStringLiteral("--collecteur=127.0.0.1:0")}
+                                       << QStringLiteral("Valeur invalide pour --collecteur : « 127.0.0.1:0 » (HOTE:PORT attendu).");
+    QTest::newRow("ecoute-nom") << QStringList{QStringLiteral("--ecoute=localhost:8080")}
+                                << QStringLiteral("Valeur invalide pour --ecoute : « localhost:8080 » "
+                                                  "(ADRESSE:PORT attendu, adresse IP).");
+    QTest::newRow("ecoute-port") << QStringList{QStringLiteral("--ecoute=[::1]:65536")}
+                                 << QStringLiteral("Valeur invalide pour --ecoute : « [::1]:65536 » "
+                                                   "(ADRESSE:PORT attendu, adresse IP).");
+    QTest::newRow("fenetre-0") << QStringList{QStringLiteral("--fenetre=0")}
+                               << QStringLiteral("Valeur invalide pour --fenetre : « 0 » (entier de 1 à 1440 attendu).");
+    QTest::newRow("fenetre-texte") << QStringList{QStringLiteral("--fenetre=dix")}
+                                   << QStringLiteral("Valeur invalide pour --fenetre : « dix » (entier de 1 à 1440 attendu).");
+    QTest::newRow("aide") << QStringList{QStringLiteral("--help")} << QString();
+}
+
+void TestWeb::ligneCommande()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, ligne);
+
+    // Refused before anything starts: one line and status 2, or the help and 0.
+    Programme web(QStringLiteral(WEB_BINAIRE), arguments);
+    QVERIFY(web.processus().waitForFinished(10000));
+    QCOMPARE(web.processus().exitStatus(), QProcess::NormalExit);
+    if (ligne.isEmpty()) {
+        QCOMPARE(web.processus().exitCode(), 0);
+        QCOMPARE(web.lignes(), QStringList());
+        const QString aide = QString::fromUtf8(web.processus().readAllStandardOutput());
+        QVERIFY2(aide.startsWith(QStringLiteral("Utilisation : ")), qPrintable(aide));
+        for (const QString &option : {QStringLiteral("\nOptions :\n"), QStringLiteral("--collecteur <HOTE:PORT>"),
+                                      QStringLiteral("--ecoute <ADRESSE:PORT>"), QStringLiteral("--fenetre <MINUTES>"),
+                                      QStringLiteral("--sauvegardes <DOSSIER>")})
+            QVERIFY2(aide.contains(option), qPrintable(aide));
+        return;
+    }
+    QCOMPARE(web.processus().exitCode(), 2);
+    QCOMPARE(web.lignes(), QStringList{ligne});
+    QVERIFY(web.processus().readAllStandardOutput().isEmpty());
+}
+
+void TestWeb::ecoutePortLibre()
+{
+    // Port 0: the system chooses, and the start-up line tells which.
+    QTemporaryDir dossier;
+    Programme web(QStringLiteral(WEB_BINAIRE), {QStringLiteral("--collecteur=127.0.0.1:%1").arg(portTcpLibre()),
+                                                QStringLiteral("--ecoute=127.0.0.1:0"),
+                                                QStringLiteral("--sauvegardes=") + dossier.path()});
+    static const QRegularExpression demarrage(QStringLiteral("^Tableau de bord sur http://127\\.0\\.0\\.1:(\\d+)/ "
+                                                             "\\(sauvegardes lues dans .*\\)\\.$"));
+    QRegularExpressionMatch trouvee;
+    QTRY_VERIFY2((trouvee = demarrage.match(web.lignes().value(0))).hasMatch(), qPrintable(web.lignes().join(QLatin1Char('\n'))));
+    const quint16 port = quint16(trouvee.captured(1).toUInt());
+    QVERIFY(port != 0);
+    QCOMPARE(obtenir(port, "/").statut, 200);
+    QVERIFY2(web.arreter(), qPrintable(web.lignes().join(QLatin1Char('\n'))));
+}
 
 void TestWeb::connexionAuCollecteur()
 {

@@ -3,6 +3,16 @@
 // only ever written as text (textContent, attributes), never as HTML.
 "use strict";
 
+// The report's measures: key and unit as protocole/ClesRapport.h has them (a
+// test holds the two lists together), then the page's label and colour.
+const mesuresHyperviseur = [
+  ["cputemp", "°C", "CPU", "--t1"],
+  ["mbtemp", "°C", "Carte mère", "--t2"],
+  ["cpu", "%", "CPU", "--cpu"],
+  ["ram", "%", "RAM", "--ram"],
+  ["disk", "%", "Disque", "--disk"],
+  ["network", "Mbit/s", "Réseau", "--net"]
+];
 const etatsVM = ["sans état", "en marche", "bloquée", "en pause", "en cours d'arrêt", "arrêtée", "plantée", "suspendue"];
 const seuilsCharge = [50, 70, 90];
 const seuilsTemperature = [60, 70, 80];
@@ -201,10 +211,11 @@ function dessinerFlotte() {
 
 // ---- One hypervisor.
 
-const seriesCharge = [["cpu", "CPU %", "--cpu"], ["ram", "RAM %", "--ram"], ["disk", "Disque %", "--disk"]];
-const seriesReseau = [["network", "Réseau Mbit/s", "--net"]];
-const seriesTemperature = [["cputemp", "CPU °C", "--t1"], ["mbtemp", "Carte mère °C", "--t2"]];
-const groupes = [["Charge (%)", seriesCharge], ["Réseau (Mbit/s)", seriesReseau], ["Températures (°C)", seriesTemperature]];
+// A chart per unit, each measure of that unit a series of its own.
+const groupes = [["Charge", "%"], ["Réseau", "Mbit/s"], ["Températures", "°C"]].map(([titre, unite]) => [
+  titre + " (" + unite + ")",
+  mesuresHyperviseur.filter(([, u]) => u === unite).map(([cle, , libelle, variable]) => [cle, libelle + " " + unite, variable]),
+]);
 
 function couleur(variable) {
   return getComputedStyle(document.documentElement).getPropertyValue(variable).trim() || "#888";
@@ -245,7 +256,7 @@ function ajouterPointDirect(h) {
   const t = typeof h.time === "number" ? h.time : h.recu / 1000;
   if (direct.t.length && t <= direct.t[direct.t.length - 1]) return;
   direct.t.push(t);
-  for (const cle of ["cpu", "ram", "disk", "network", "cputemp", "mbtemp"]) direct[cle].push(h[cle] ?? null);
+  for (const [cle] of mesuresHyperviseur) direct[cle].push(h[cle] ?? null);
   const limite = t - fenetreMs / 1000;
   while (direct.t.length && direct.t[0] < limite) {
     for (const cle of Object.keys(direct)) direct[cle].shift();
