@@ -3,6 +3,7 @@
 #include "FileRapports.h"
 #include "GestionBDD.h"
 #include "LectureSql.h"
+#include "LignesAttendues.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -68,20 +69,6 @@ QString nomFichier(const QDateTime &instant)
     return QStringLiteral("collecteur") + instant.toString(formatHorodatage) + QStringLiteral(".db");
 }
 
-void comparerLignes(const QStringList &obtenues, const QStringList &attendues)
-{
-    bool identiques = obtenues.size() == attendues.size();
-    for (int i = 0; identiques && i < attendues.size(); ++i) {
-        QStringList morceaux = attendues.at(i).split(QStringLiteral("<erreur>"));
-        for (QString &morceau : morceaux)
-            morceau = QRegularExpression::escape(morceau);
-        const QRegularExpression attendue(QRegularExpression::anchoredPattern(morceaux.join(QStringLiteral(".+"))));
-        identiques = attendue.match(obtenues.at(i)).hasMatch();
-    }
-    QVERIFY2(identiques, qPrintable(QStringLiteral("obtenu :\n%1\nattendu :\n%2")
-                                        .arg(obtenues.join(QLatin1Char('\n')), attendues.join(QLatin1Char('\n')))));
-}
-
 const QByteArray rapportA = R"({"name":"hv-a","time":1309139574,"cputemp":47.5,"vms":[{"name":"a1","uuid":"u-a1","state":1,"ram":524288},{"name":"a2","state":0}]})";
 const QByteArray rapportB = R"({"name":"hv-b","time":"1309143174","vms":[{"name":"b1","ram":1024}]})";
 const QByteArray rapportC = R"({"name":"hv-c","time":1309146774,"vms":[{"name":"c1"}]})";
@@ -109,7 +96,7 @@ private slots:
 
 private:
     void ajouter(const QByteArray &rapport) { m_store->ajouterDonnees(QString::fromLatin1(rapport)); }
-    void sauvegarder() { QVERIFY(QMetaObject::invokeMethod(m_store.get(), "sauvegarderBDD")); }
+    void sauvegarder() { m_store->sauvegarderBDD(); }
     QTimer *minuteur() const { return m_store->findChild<QTimer *>(QStringLiteral("minuteurSauvegarde")); }
 
     std::unique_ptr<QTemporaryDir> m_dossier;
@@ -319,7 +306,7 @@ void TestSauvegarde::chaineDuMinuteur()
     QCOMPARE(fichiers(), QStringList());
 
     suivante->stop();
-    QVERIFY(QMetaObject::invokeMethod(m_store.get(), "sauvegarderBDD"));
+    m_store->sauvegarderBDD();
     QVERIFY(suivante->isActive());
     QVERIFY(suivante->remainingTime() > 3500000);
     QCOMPARE(fichiers().size(), 1);
