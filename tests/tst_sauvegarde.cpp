@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -91,6 +92,7 @@ private slots:
     void copieImpossible();
     void chaineDuMinuteur();
     void sauvegardeALaFermeture();
+    void aucuneSauvegardeDemandeeALaFermeture();
     void sauvegardesInterrompues();
     void fileVideeParLaSauvegarde();
 
@@ -315,17 +317,62 @@ void TestSauvegarde::chaineDuMinuteur()
     QCOMPARE(m_store->findChildren<QTimer *>().size(), 1);
 }
 
+// As the collector runs it: the store in a thread of its own, its owner
+// asking from the quitting main thread for the last backup and waiting for
+// it, which takes every report queued before.
 void TestSauvegarde::sauvegardeALaFermeture()
 {
-    ajouter(rapportA);
+    m_store.reset();
+    QThread thread;
+    thread.start();
+    QObject contexte;
+    contexte.moveToThread(&thread);
+    FileRapports file;
+    GestionBDD *store = nullptr;
+    QMetaObject::invokeMethod(
+        &contexte,
+        [&] {
+            store = new GestionBDD;
+            store->suivreFile(&file);
+        },
+        Qt::BlockingQueuedConnection);
+    QVERIFY(store);
+    m_console->vider();
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, store, &GestionBDD::sauvegarderBDD,
+            Qt::BlockingQueuedConnection);
+    file.ajouter(QString::fromLatin1(rapportA));
+    file.ajouter(QString::fromLatin1(rapportB));
     QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     QCOMPARE(QCoreApplication::exec(), 0);
 
     const QStringList noms = fichiers();
     QCOMPARE(noms.size(), 1);
-    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{1, 2}}));
-    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{2, 3}}));
+    Lignes restantes;
+    // The store's connection is used in its own thread only.
+    QMetaObject::invokeMethod(
+        &contexte,
+        [&] {
+            restantes = lireStore(comptes);
+            delete store;
+        },
+        Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    QCOMPARE(restantes, Lignes({{0, 0}}));
     QCOMPARE(m_console->lignes(), QStringList());
+}
+
+// Only its owner asks for a last backup: a store left alone writes none
+// when the application quits.
+void TestSauvegarde::aucuneSauvegardeDemandeeALaFermeture()
+{
+    ajouter(rapportA);
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCOMPARE(QCoreApplication::exec(), 0);
+
+    QCOMPARE(fichiers(), QStringList());
+    QCOMPARE(lireStore(comptes), Lignes({{1, 2}}));
 }
 
 void TestSauvegarde::sauvegardesInterrompues()

@@ -10,7 +10,6 @@
 #include "JournalRapports.h"
 #include "RapportDecode.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -66,12 +65,6 @@ GestionBDD::GestionBDD(QObject *parent)
         if (bdd.driver()->hasFeature(fonction.fonction))
             Console::ecrire(QStringLiteral("  ") + tr(fonction.texte));
     }
-
-    // In a thread of its own, the store makes the quitting application wait
-    // for its last backup, which comes after every report already queued.
-    if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &GestionBDD::sauvegarderBDD,
-                application->thread() == thread() ? Qt::AutoConnection : Qt::BlockingQueuedConnection);
     m_minuteurSauvegarde->start();
 }
 

@@ -16,8 +16,8 @@ class QTimer;
 class RapportDecode;
 
 // The measurement store: keeps every report as rows of an in-memory SQLite
-// database and moves them into a time-stamped file once an hour and when the
-// application quits.
+// database and moves them into a time-stamped file once an hour, and when
+// its owner asks for a last backup.
 class GestionBDD : public QObject
 {
     Q_OBJECT
