@@ -3,6 +3,7 @@
 #include "FileRapports.h"
 #include "GestionBDD.h"
 #include "LectureSql.h"
+#include "LignesAttendues.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -13,6 +14,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -68,20 +70,6 @@ QString nomFichier(const QDateTime &instant)
     return QStringLiteral("collecteur") + instant.toString(formatHorodatage) + QStringLiteral(".db");
 }
 
-void comparerLignes(const QStringList &obtenues, const QStringList &attendues)
-{
-    bool identiques = obtenues.size() == attendues.size();
-    for (int i = 0; identiques && i < attendues.size(); ++i) {
-        QStringList morceaux = attendues.at(i).split(QStringLiteral("<erreur>"));
-        for (QString &morceau : morceaux)
-            morceau = QRegularExpression::escape(morceau);
-        const QRegularExpression attendue(QRegularExpression::anchoredPattern(morceaux.join(QStringLiteral(".+"))));
-        identiques = attendue.match(obtenues.at(i)).hasMatch();
-    }
-    QVERIFY2(identiques, qPrintable(QStringLiteral("obtenu :\n%1\nattendu :\n%2")
-                                        .arg(obtenues.join(QLatin1Char('\n')), attendues.join(QLatin1Char('\n')))));
-}
-
 const QByteArray rapportA = R"({"name":"hv-a","time":1309139574,"cputemp":47.5,"vms":[{"name":"a1","uuid":"u-a1","state":1,"ram":524288},{"name":"a2","state":0}]})";
 const QByteArray rapportB = R"({"name":"hv-b","time":"1309143174","vms":[{"name":"b1","ram":1024}]})";
 const QByteArray rapportC = R"({"name":"hv-c","time":1309146774,"vms":[{"name":"c1"}]})";
@@ -104,12 +92,13 @@ private slots:
     void copieImpossible();
     void chaineDuMinuteur();
     void sauvegardeALaFermeture();
+    void aucuneSauvegardeDemandeeALaFermeture();
     void sauvegardesInterrompues();
     void fileVideeParLaSauvegarde();
 
 private:
     void ajouter(const QByteArray &rapport) { m_store->ajouterDonnees(QString::fromLatin1(rapport)); }
-    void sauvegarder() { QVERIFY(QMetaObject::invokeMethod(m_store.get(), "sauvegarderBDD")); }
+    void sauvegarder() { m_store->sauvegarderBDD(); }
     QTimer *minuteur() const { return m_store->findChild<QTimer *>(QStringLiteral("minuteurSauvegarde")); }
 
     std::unique_ptr<QTemporaryDir> m_dossier;
@@ -319,7 +308,7 @@ void TestSauvegarde::chaineDuMinuteur()
     QCOMPARE(fichiers(), QStringList());
 
     suivante->stop();
-    QVERIFY(QMetaObject::invokeMethod(m_store.get(), "sauvegarderBDD"));
+    m_store->sauvegarderBDD();
     QVERIFY(suivante->isActive());
     QVERIFY(suivante->remainingTime() > 3500000);
     QCOMPARE(fichiers().size(), 1);
@@ -328,17 +317,62 @@ void TestSauvegarde::chaineDuMinuteur()
     QCOMPARE(m_store->findChildren<QTimer *>().size(), 1);
 }
 
+// As the collector runs it: the store in a thread of its own, its owner
+// asking from the quitting main thread for the last backup and waiting for
+// it, which takes every report queued before.
 void TestSauvegarde::sauvegardeALaFermeture()
 {
-    ajouter(rapportA);
+    m_store.reset();
+    QThread thread;
+    thread.start();
+    QObject contexte;
+    contexte.moveToThread(&thread);
+    FileRapports file;
+    GestionBDD *store = nullptr;
+    QMetaObject::invokeMethod(
+        &contexte,
+        [&] {
+            store = new GestionBDD;
+            store->suivreFile(&file);
+        },
+        Qt::BlockingQueuedConnection);
+    QVERIFY(store);
+    m_console->vider();
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, store, &GestionBDD::sauvegarderBDD,
+            Qt::BlockingQueuedConnection);
+    file.ajouter(QString::fromLatin1(rapportA));
+    file.ajouter(QString::fromLatin1(rapportB));
     QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
     QCOMPARE(QCoreApplication::exec(), 0);
 
     const QStringList noms = fichiers();
     QCOMPARE(noms.size(), 1);
-    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{1, 2}}));
-    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{2, 3}}));
+    Lignes restantes;
+    // The store's connection is used in its own thread only.
+    QMetaObject::invokeMethod(
+        &contexte,
+        [&] {
+            restantes = lireStore(comptes);
+            delete store;
+        },
+        Qt::BlockingQueuedConnection);
+    thread.quit();
+    thread.wait();
+    QCOMPARE(restantes, Lignes({{0, 0}}));
     QCOMPARE(m_console->lignes(), QStringList());
+}
+
+// Only its owner asks for a last backup: a store left alone writes none
+// when the application quits.
+void TestSauvegarde::aucuneSauvegardeDemandeeALaFermeture()
+{
+    ajouter(rapportA);
+    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCOMPARE(QCoreApplication::exec(), 0);
+
+    QCOMPARE(fichiers(), QStringList());
+    QCOMPARE(lireStore(comptes), Lignes({{1, 2}}));
 }
 
 void TestSauvegarde::sauvegardesInterrompues()

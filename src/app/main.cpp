@@ -73,9 +73,8 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    // Both connect themselves to aboutToQuit, the display server first: its
-    // clients are served their last frames, then the store writes its last
-    // backup, the entry waiting for it.
+    // The display server connects itself to aboutToQuit, ahead of the
+    // store's last backup below: its clients get their last frames first.
     std::unique_ptr<AfficheurSocket> affichage(new AfficheurSocket(portAffichage, nullptr, clientsMax));
 
     // The store works in a thread of its own, so that a backup never holds up
@@ -107,6 +106,10 @@ int main(int argc, char *argv[])
         Qt::BlockingQueuedConnection);
     contexte->deleteLater();
     QObject::connect(threadStockage.get(), &QThread::finished, stockage, &QObject::deleteLater);
+    // The store writes its last backup, the quitting application waiting for
+    // it, after every report already queued.
+    QObject::connect(&application, &QCoreApplication::aboutToQuit, stockage, &GestionBDD::sauvegarderBDD,
+                     Qt::BlockingQueuedConnection);
 
     std::unique_ptr<QThread> threadDecodage(new QThread(nullptr));
     auto *decodeur = new DecodeurRapports(&recus, &decodes, nullptr);

@@ -2,33 +2,29 @@
 #ifndef GESTIONBDD_H
 #define GESTIONBDD_H
 
-#include <QHash>
-#include <QJsonObject>
+#include "InsertionRapports.h"
+
 #include <QObject>
-#include <QPair>
 #include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
-#include <QStringList>
-#include <QVariant>
 #include <QVector>
 
 class FileRapports;
 class JournalRapports;
+class QSqlQuery;
 class QTimer;
 class RapportDecode;
-struct sqlite3_stmt;
 
 // The measurement store: keeps every report as rows of an in-memory SQLite
-// database and moves them into a time-stamped file once an hour and when the
-// application quits.
+// database and moves them into a time-stamped file once an hour, and when
+// its owner asks for a last backup.
 class GestionBDD : public QObject
 {
     Q_OBJECT
 
 public:
     // Failure lines shown for the rows of one report; the others are counted.
-    static constexpr int lignesRefuseesAffichees = 10;
+    static constexpr int lignesRefuseesAffichees = InsertionRapports::lignesRefuseesAffichees;
 
     explicit GestionBDD(QObject *parent = nullptr);
     ~GestionBDD() override;
@@ -42,8 +38,14 @@ public:
     void suivreFile(FileRapports *file);
     static constexpr int rapportsParTransaction = 256;
 
+    // The store's report of a statement run on its connection: true, with a
+    // console line, when it failed.
+    bool verifierRequete(const QSqlQuery &requete) const;
+
 public slots:
     void ajouterDonnees(const QString &donnees);
+    // Every report received so far goes into the file, those still queued
+    // included; the next backup is one interval after this one ends.
     void sauvegarderBDD();
 
 private slots:
@@ -51,58 +53,14 @@ private slots:
 
 private:
     void creerTables();
-    void mettreDeCoteSauvegardesInterrompues();
-    bool nommerSauvegarde(const QString &enCours, const QString &fichier);
-    void stocker(const RapportDecode &rapport, bool enLot = false);
     void stockerEnLots(QVector<RapportDecode> &rapports, bool journaliser);
-    void terminerLot();
-    void rendreMemoire(bool compacter);
-    bool copierPages(const QString &enCours);
-    bool copierLignes(const QString &enCours);
     void remplacerStore();
-    bool verifierRequete(const QSqlQuery &requete);
-    bool verifierRequete(const QSqlQuery &requete, const QString &texteAffiche);
-    QVariant insererLignes(const QString &requete, const QStringList &cles, const QVector<QJsonObject> &lignes,
-                           const QVariant *idinfos = nullptr);
-    void executer(QSqlQuery &requete, const QString &texte);
-    bool ouvrir();
-    QSqlQuery *requetePreparee(const QString &texte);
-
-    // An INSERT template completed for the keys a first row holds: the text
-    // (a VM template's %3, the hypervisor row's id, still in it), the same
-    // with %3 as a placeholder, and the columns with their placeholders.
-    struct Instruction
-    {
-        QStringList cles;
-        QString texte;
-        QString texteLie;
-        QStringList colonnes;
-        QStringList marques;
-        // Where each column, and the id, is bound in the kept statement;
-        // found once, the first time it is used.
-        QVector<int> indices;
-        int indiceId = 0;
-    };
-    bool insererVite(QSqlQuery &insertion, Instruction &instruction, const QJsonObject &ligne, const QVariant *idinfos,
-                     qint64 *id);
-    Instruction &instructionInsertion(const QString &requete, const QStringList &cles, const QJsonObject &premiere);
-    bool commencerTransaction();
-    void validerTransaction();
 
     QSqlDatabase bdd;
-    int m_lignesRefusees = 0;
+    InsertionRapports m_insertion;
     QTimer *m_minuteurSauvegarde;
     JournalRapports *m_journal = nullptr;
     FileRapports *m_file = nullptr;
-    // A transaction begun by the first report of a batch, for its others.
-    bool m_lotOuvert = false;
-    // Statements prepared once and reused for every report, by text; the
-    // column sets a report can choose keep this small.
-    QHash<QString, QSqlQuery> m_requetes;
-    QHash<QPair<QString, quint64>, Instruction> m_instructions;
-
-    friend class TestGestionBDD;
-    friend class TestSauvegarde;
 };
 
 #endif
