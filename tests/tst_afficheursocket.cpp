@@ -74,7 +74,7 @@ private slots:
     void connexionEphemere();
     void clientLentCoupe();
     void ecouteImpossible();
-    void arretDeLApplication();
+    void fermetureDesConnexions();
     void clientsPermis_data();
     void clientsPermis();
     void limiteDeClients();
@@ -234,7 +234,7 @@ void TestAfficheurSocket::ecouteImpossible()
     QCOMPARE(emis.count(), 1);
 }
 
-void TestAfficheurSocket::arretDeLApplication()
+void TestAfficheurSocket::fermetureDesConnexions()
 {
     ClientAffichage lecteur(m_port);
     ClientAffichage endormi(m_port, false);
@@ -251,9 +251,9 @@ void TestAfficheurSocket::arretDeLApplication()
         threads << thread;
     QCOMPARE(threads.size(), 2);
 
-    QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
+    m_serveur->fermerConnexions();
 
-    // Finished and deleted by the time the application's last signal returns.
+    // Finished and deleted by the time the closing returns.
     for (const QPointer<QThread> &thread : threads)
         QVERIFY(thread.isNull());
     QVERIFY(!m_serveur->isListening());

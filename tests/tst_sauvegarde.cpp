@@ -103,7 +103,6 @@ private slots:
     void copieImpossible_data();
     void copieImpossible();
     void chaineDuMinuteur();
-    void sauvegardeALaFermeture();
     void sauvegardesInterrompues();
     void fileVideeParLaSauvegarde();
 
@@ -326,19 +325,6 @@ void TestSauvegarde::chaineDuMinuteur()
 
     // Only the chain's own timer is left behind.
     QCOMPARE(m_store->findChildren<QTimer *>().size(), 1);
-}
-
-void TestSauvegarde::sauvegardeALaFermeture()
-{
-    ajouter(rapportA);
-    QTimer::singleShot(0, QCoreApplication::instance(), &QCoreApplication::quit);
-    QCOMPARE(QCoreApplication::exec(), 0);
-
-    const QStringList noms = fichiers();
-    QCOMPARE(noms.size(), 1);
-    QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{1, 2}}));
-    QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
-    QCOMPARE(m_console->lignes(), QStringList());
 }
 
 void TestSauvegarde::sauvegardesInterrompues()

@@ -3,7 +3,6 @@
 
 #include "Console.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHostAddress>
 #include <QThread>
@@ -78,9 +77,6 @@ AfficheurSocket::AfficheurSocket(quint16 port, QObject *parent, int clientsMax, 
         ::malloc_trim(0);
 #endif
     });
-
-    if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &AfficheurSocket::fermerConnexions);
 }
 
 AfficheurSocket::~AfficheurSocket()

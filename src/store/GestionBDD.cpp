@@ -216,11 +216,6 @@ GestionBDD::GestionBDD(QObject *parent)
             Console::ecrire(QStringLiteral("  ") + tr(fonction.texte));
     }
 
-    // In a thread of its own, the store makes the quitting application wait
-    // for its last backup, which comes after every report already queued.
-    if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &GestionBDD::sauvegarderBDD,
-                application->thread() == thread() ? Qt::AutoConnection : Qt::BlockingQueuedConnection);
     m_minuteurSauvegarde->start();
 }
 
