@@ -24,14 +24,14 @@
 
 // The real collecteur binary, run in a temporary directory, its console
 // gathered line by line.
-class Collecteur
+class ProcessusCollecteur
 {
 public:
     // `lanceur`: a command the collector is started through (prlimit,
     // setpriv), with its own arguments.
-    explicit Collecteur(const QStringList &arguments,
-                        const QProcessEnvironment &environnement = QProcessEnvironment::systemEnvironment(),
-                        const QStringList &lanceur = QStringList(), const QString &dossier = QString())
+    explicit ProcessusCollecteur(const QStringList &arguments,
+                                 const QProcessEnvironment &environnement = QProcessEnvironment::systemEnvironment(),
+                                 const QStringList &lanceur = QStringList(), const QString &dossier = QString())
         : m_dossier(dossier)
     {
         QVERIFY(QFileInfo(m_dossier.dossier()).isDir());
@@ -44,7 +44,7 @@ public:
         m_processus.start();
         QVERIFY2(m_processus.waitForStarted(10000), qPrintable(m_processus.errorString()));
     }
-    ~Collecteur()
+    ~ProcessusCollecteur()
     {
         if (m_processus.state() != QProcess::NotRunning) {
             m_processus.kill();

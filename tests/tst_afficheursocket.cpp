@@ -74,7 +74,8 @@ private slots:
     void connexionEphemere();
     void clientLentCoupe();
     void ecouteImpossible();
-    void arretDeLApplication();
+    void fermetureDesConnexions();
+    void trameEncodeeUneFois();
     void clientsPermis_data();
     void clientsPermis();
     void limiteDeClients();
@@ -139,6 +140,27 @@ void TestAfficheurSocket::sansClient()
     QCOMPARE(emis.count(), 1);
     QCOMPARE(emis.at(0).at(0).toString(), QStringLiteral("{\"name\":\"hv\"}"));
     QCOMPARE(m_console->lignes(), QStringList());
+}
+
+void TestAfficheurSocket::trameEncodeeUneFois()
+{
+    ClientAffichage premier(m_port);
+    ClientAffichage second(m_port);
+    ClientAffichage troisieme(m_port);
+    QTRY_COMPARE(lignesConnexion(), 3);
+    QSignalSpy trames(m_serveur.get(), &AfficheurSocket::nouvelleTrame);
+    QByteArray octets[3];
+    m_serveur->receptionDonnees(QStringLiteral("caf\u00e9"));
+    QCOMPARE(trames.count(), 1);
+    QCOMPARE(trames.at(0).at(0).toByteArray().toHex(' '), QByteArrayLiteral("00 00 00 04 01 63 61 66 e9"));
+
+    // The same bytes on every connection, as each would have encoded them.
+    ClientAffichage *clients[] = {&premier, &second, &troisieme};
+    for (int i = 0; i < 3; ++i) {
+        QTRY_VERIFY((octets[i] += clients[i]->socket().readAll()).size() >= 9);
+        QCOMPARE(octets[i], trames.at(0).at(0).toByteArray());
+    }
+    QTRY_COMPARE(lignesTransmission().size(), 3);
 }
 
 void TestAfficheurSocket::plusieursClients()
@@ -234,7 +256,7 @@ void TestAfficheurSocket::ecouteImpossible()
     QCOMPARE(emis.count(), 1);
 }
 
-void TestAfficheurSocket::arretDeLApplication()
+void TestAfficheurSocket::fermetureDesConnexions()
 {
     ClientAffichage lecteur(m_port);
     ClientAffichage endormi(m_port, false);
@@ -251,9 +273,9 @@ void TestAfficheurSocket::arretDeLApplication()
         threads << thread;
     QCOMPARE(threads.size(), 2);
 
-    QVERIFY(QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit"));
+    m_serveur->fermerConnexions();
 
-    // Finished and deleted by the time the application's last signal returns.
+    // Finished and deleted by the time the closing returns.
     for (const QPointer<QThread> &thread : threads)
         QVERIFY(thread.isNull());
     QVERIFY(!m_serveur->isListening());

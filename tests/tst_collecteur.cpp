@@ -157,7 +157,7 @@ void TestCollecteur::demarrage()
 {
     QFETCH(bool, parDefaut);
     const quint16 port = parDefaut ? 55000 : portUdpLibre();
-    Collecteur collecteur(parDefaut ? QStringList() : QStringList{QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur(parDefaut ? QStringList() : QStringList{QStringLiteral("--port=%1").arg(port)});
 
     const QString demarrage = QStringLiteral("\"Ecoute sur le port %1\" ").arg(port);
     QVERIFY2(collecteur.attendreLigne(demarrage), qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
@@ -176,7 +176,7 @@ void TestCollecteur::portDejaPris()
     QVERIFY2(occupant.bind(QHostAddress::AnyIPv4, 0), qPrintable(occupant.errorString()));
     const quint16 port = occupant.localPort();
 
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)});
     QVERIFY(collecteur.processus().waitForFinished(10000));
     QCOMPARE(collecteur.processus().exitStatus(), QProcess::NormalExit);
     QVERIFY(collecteur.processus().exitCode() != 0);
@@ -194,7 +194,7 @@ void TestCollecteur::sauvegardesHoraires()
     if (environnement.isEmpty())
         QSKIP("libfaketime est absente");
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     QUdpSocket agent;
@@ -223,7 +223,7 @@ void TestCollecteur::sauvegardesHoraires()
 void TestCollecteur::deBoutEnBout()
 {
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)});
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     ClientAffichage client;
@@ -307,7 +307,7 @@ void TestCollecteur::arretParSignal()
 {
     QFETCH(int, signal);
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)});
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     // No display client: the reports are still stored.
@@ -336,7 +336,7 @@ void TestCollecteur::arretParSignal()
 void TestCollecteur::clientEnCoursDeRoute()
 {
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)});
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
     QUdpSocket agent;
     QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
@@ -371,8 +371,8 @@ void TestCollecteur::limiteDeDescripteurs()
     QCOMPARE(::setrlimit(RLIMIT_NOFILE, &limite), 0);
 
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(),
-                          {QStringLiteral("prlimit"), QStringLiteral("--nofile=256")});
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(),
+                                   {QStringLiteral("prlimit"), QStringLiteral("--nofile=256")});
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
     QVERIFY(collecteur.attendreLigne(
         QStringLiteral("\"Limite de descripteurs de fichiers (256) : au plus 64 clients d'affichage au lieu de 256.\" ")));
@@ -427,11 +427,11 @@ void TestCollecteur::limiteDeThreads()
                                                       | QFileDevice::ReadOther | QFileDevice::WriteOther
                                                       | QFileDevice::ExeOther));
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(),
-                          {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
-                           QStringLiteral("--clear-groups"), QStringLiteral("--"), QStringLiteral("prlimit"),
-                           QStringLiteral("--nproc=5")},
-                          dossier.path());
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(),
+                                   {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                    QStringLiteral("--clear-groups"), QStringLiteral("--"), QStringLiteral("prlimit"),
+                                    QStringLiteral("--nproc=5")},
+                                   dossier.path());
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
     QTRY_VERIFY(collecteur.lignes().contains(QStringLiteral("  SUPPORTE le renvoi de l'ID de la dernière ligne insérée.").prepend(QLatin1Char('"')).append(QStringLiteral("\" "))));
     const qint64 pid = collecteur.processus().processId();
@@ -479,8 +479,8 @@ void TestCollecteur::arretBrutalPendantSauvegarde()
     QTemporaryDir dossier;
     const quint16 port = portUdpLibre();
     {
-        Collecteur collecteur({QStringLiteral("--port=%1").arg(port), sansJournal}, QProcessEnvironment::systemEnvironment(), {},
-                              dossier.path());
+        ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port), sansJournal}, QProcessEnvironment::systemEnvironment(), {},
+                                       dossier.path());
         QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
         QUdpSocket agent;
         QVERIFY2(agent.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0), qPrintable(agent.errorString()));
@@ -510,7 +510,7 @@ void TestCollecteur::arretBrutalPendantSauvegarde()
     const QStringList restes = QDir(dossier.path()).entryList({QStringLiteral("*.en-cours")}, QDir::Files);
     if (interrompue)
         QCOMPARE(restes.size(), 1);
-    Collecteur suivant({QStringLiteral("--port=%1").arg(port), sansJournal}, QProcessEnvironment::systemEnvironment(), {}, dossier.path());
+    ProcessusCollecteur suivant({QStringLiteral("--port=%1").arg(port), sansJournal}, QProcessEnvironment::systemEnvironment(), {}, dossier.path());
     QVERIFY2(suivant.attendreDemarrage(port), qPrintable(suivant.console()));
     for (const QString &reste : restes) {
         QString aCote = reste;

@@ -185,7 +185,7 @@ private slots:
 void TestJournal::arretPropre()
 {
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)});
     QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
     QUdpSocket agent;
     for (int numero = 1; numero <= 3; ++numero)
@@ -211,8 +211,8 @@ void TestJournal::finEndommagee()
     journal.close();
 
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
-                          dossier.path());
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
+                                   dossier.path());
     QVERIFY2(collecteur.attendreLigne(ligneRelecture(2, 7)), qPrintable(collecteur.console()));
     // Read back without being relayed or printed again.
     QVERIFY(collecteur.lignes().filter(QStringLiteral("Réception")).isEmpty());
@@ -231,7 +231,7 @@ void TestJournal::sauvegardesSousCharge()
     if (environnement.isEmpty())
         QSKIP("libfaketime est absente");
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement);
     QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
     Emetteur emetteur(port, 400);
     QTRY_VERIFY_WITH_TIMEOUT(sauvegardes(collecteur.dossier()).size() >= 4, 20000);
@@ -277,7 +277,7 @@ void TestJournal::arretsBrutauxRepetes()
     duree.start();
     int arrets = 0;
     while (duree.elapsed() < 25000 && arrets < 10) {
-        Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement, {}, dossier.path());
+        ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement, {}, dossier.path());
         QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
         const qint64 debut = emetteur.maintenant();
         if (arrets > 0)
@@ -291,7 +291,7 @@ void TestJournal::arretsBrutauxRepetes()
         ++arrets;
     }
     {
-        Collecteur dernier({QStringLiteral("--port=%1").arg(port)}, environnement, {}, dossier.path());
+        ProcessusCollecteur dernier({QStringLiteral("--port=%1").arg(port)}, environnement, {}, dossier.path());
         QVERIFY2(dernier.attendreLigne(derniereLigneDuPilote()), qPrintable(dernier.console()));
         const qint64 debut = emetteur.maintenant();
         QTRY_VERIFY(emetteur.maintenant() - debut > 1500);
@@ -326,8 +326,8 @@ void TestJournal::disquePlein()
     if (!montage.monte())
         QSKIP("il faut être root pour monter un petit système de fichiers");
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
-                          montage.dossier());
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
+                                   montage.dossier());
     QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
 
     // Everything but a few kilobytes taken.
@@ -360,8 +360,8 @@ void TestJournal::dossierEnLectureSeule()
     // Read-only even for root, and before the collector holds anything there.
     QVERIFY(montage.lectureSeule(true));
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
-                          montage.dossier());
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
+                                   montage.dossier());
     QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
     QVERIFY2(collecteur.attendreLigne(QStringLiteral(
                  "\"Journal collecteur-1.journal : impossible de créer (Read-only file system). Le collecteur continue "

@@ -2,10 +2,11 @@
 #include "AfficheurSocket.h"
 
 #include "Console.h"
+#include "TrameAffichage.h"
 
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QHostAddress>
+#include <QMetaMethod>
 #include <QThread>
 #include <QTimer>
 
@@ -78,9 +79,6 @@ AfficheurSocket::AfficheurSocket(quint16 port, QObject *parent, int clientsMax, 
         ::malloc_trim(0);
 #endif
     });
-
-    if (QCoreApplication *application = QCoreApplication::instance())
-        connect(application, &QCoreApplication::aboutToQuit, this, &AfficheurSocket::fermerConnexions);
 }
 
 AfficheurSocket::~AfficheurSocket()
@@ -99,6 +97,10 @@ int AfficheurSocket::clientsPermis(int demandes, qint64 limiteDescripteurs)
 void AfficheurSocket::receptionDonnees(QString donnees)
 {
     emit nouvellesDonnees(donnees);
+    // Encoded here once, its bytes shared by every connection, rather than
+    // once in each connection's thread; not at all when nobody is connected.
+    if (isSignalConnected(QMetaMethod::fromSignal(&AfficheurSocket::nouvelleTrame)))
+        emit nouvelleTrame(TrameAffichage::ecrire(donnees));
 }
 
 void AfficheurSocket::incomingConnection(qintptr socketDescriptor)
@@ -137,7 +139,7 @@ void AfficheurSocket::incomingConnection(qintptr socketDescriptor)
     // Everything is connected before the object moves: from then on its
     // thread may delete it at any moment (a client already gone).
     auto *connexion = new AfficheurSocketThread(socketDescriptor, nullptr, &m_budget);
-    connect(this, &AfficheurSocket::nouvellesDonnees, connexion, &AfficheurSocketThread::receptionDonnees);
+    connect(this, &AfficheurSocket::nouvelleTrame, connexion, &AfficheurSocketThread::envoyerTrame);
     connect(this, &AfficheurSocket::fermetureDemandee, connexion, &AfficheurSocketThread::fermer);
     // Direct: while the application stops, the main thread is blocked waiting
     // for this thread and would never run a queued quit().

@@ -4,6 +4,7 @@
 
 #include "AfficheurSocketThread.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QTcpServer>
 
@@ -42,6 +43,8 @@ public:
 
 signals:
     void nouvellesDonnees(QString donnees);
+    // The report's display frame, encoded once for every connection.
+    void nouvelleTrame(QByteArray trame);
     void fermetureDemandee(QPrivateSignal);
 
 public slots:

@@ -102,6 +102,11 @@ bool AfficheurSocketThread::tropEnRetard(qint64 avant, qint64 trame) const
 
 void AfficheurSocketThread::receptionDonnees(QString donnees)
 {
+    envoyerTrame(TrameAffichage::ecrire(donnees));
+}
+
+void AfficheurSocketThread::envoyerTrame(QByteArray trame)
+{
     const QString adresse = state() == QAbstractSocket::ConnectedState ? m_adresse : peerAddress().toString();
     Console::ecrire("Thread: ", static_cast<void *>(QThread::currentThreadId()), ". Transmission des données à ",
                     adresse);
@@ -109,14 +114,13 @@ void AfficheurSocketThread::receptionDonnees(QString donnees)
     if (state() != QAbstractSocket::ConnectedState)
         return;
 
-    const QByteArray octets = TrameAffichage::ecrire(donnees);
-    if (tropEnRetard(bytesToWrite(), octets.size())) {
+    if (tropEnRetard(bytesToWrite(), trame.size())) {
         Console::ecrire("Client trop lent, connexion fermée : ",
                         adresse + QLatin1Char(':') + QString::number(peerPort()));
         abort();
         return;
     }
-    const qint64 ajoutes = write(octets);
+    const qint64 ajoutes = write(trame);
     if (ajoutes > 0) {
         m_enAttente += ajoutes;
         if (m_budget)

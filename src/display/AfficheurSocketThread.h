@@ -35,6 +35,8 @@ public:
 
 public slots:
     void receptionDonnees(QString donnees);
+    // One report's display frame, already encoded.
+    void envoyerTrame(QByteArray trame);
     // Sends what the client accepts within a short delay, then closes the
     // connection, which ends the object.
     void fermer();

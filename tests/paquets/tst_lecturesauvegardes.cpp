@@ -119,7 +119,7 @@ void TestLectureSauvegardes::sauvegarderHeure(int heure)
     environnement.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
     environnement.insert(QStringLiteral("TZ"), QStringLiteral("UTC"));
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement, QStringList(), m_sauvegardes.path());
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, environnement, QStringList(), m_sauvegardes.path());
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     // Each host from an address of its own, its six reports of the hour

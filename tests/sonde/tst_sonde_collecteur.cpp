@@ -18,7 +18,7 @@ private slots:
 void TestSondeCollecteur::deBoutEnBout()
 {
     const quint16 port = portUdpLibre();
-    Collecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)});
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     QProcess afficheur;
