@@ -486,7 +486,7 @@ void TestGestionBDD::fileEtDecodeur()
     QCoreApplication::processEvents();
     QCOMPARE(attente.count(), 1);
 
-    const QVector<RapportDecode> rapports = decodes.prendre();
+    const QVector<RapportJson> rapports = decodes.prendre();
     QCOMPARE(rapports.size(), 3);
     QVERIFY(rapports.at(0).decode() && rapports.at(0).lisible());
     QCOMPARE(rapports.at(0).document().object().value(QLatin1String("name")).toString(), QStringLiteral("a"));

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ApplicationWeb.h"
 
-#include "DecodeurRapport.h"
+#include "LecteurRapport.h"
 #include "ExpositionMetriques.h"
 #include "LecteurHistorique.h"
 #include "Console.h"
@@ -87,7 +87,7 @@ void ApplicationWeb::arreter()
 void ApplicationWeb::recevoir(const QString &texte)
 {
     RapportHyperviseur rapport;
-    if (!DecodeurRapport::decoder(texte, rapport)) {
+    if (!LecteurRapport::decoder(texte, rapport)) {
         ++m_invalides;
         return;
     }

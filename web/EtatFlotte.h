@@ -2,7 +2,7 @@
 #ifndef ETATFLOTTE_H
 #define ETATFLOTTE_H
 
-#include "DecodeurRapport.h"
+#include "LecteurRapport.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -13,8 +13,8 @@ DecodeurRapports::DecodeurRapports(FileRapports *entree, FileRapports *sortie, Q
 
 void DecodeurRapports::decoder()
 {
-    QVector<RapportDecode> rapports = m_entree->prendre();
-    for (RapportDecode &rapport : rapports)
+    QVector<RapportJson> rapports = m_entree->prendre();
+    for (RapportJson &rapport : rapports)
         rapport.decoder();
     m_sortie->ajouter(std::move(rapports));
 }

@@ -8,9 +8,9 @@ FileRapports::FileRapports(QObject *parent)
 {
 }
 
-QVector<RapportDecode> FileRapports::prendre()
+QVector<RapportJson> FileRapports::prendre()
 {
-    QVector<RapportDecode> rapports;
+    QVector<RapportJson> rapports;
     const QMutexLocker verrou(&m_verrou);
     rapports.swap(m_rapports);
     m_reveilDemande = false;
@@ -30,7 +30,7 @@ void FileRapports::ajouter(const QString &rapport)
     bool reveiller;
     {
         const QMutexLocker verrou(&m_verrou);
-        m_rapports.append(RapportDecode::aDecoder(rapport));
+        m_rapports.append(RapportJson::aDecoder(rapport));
         reveiller = !m_differe && !m_reveilDemande;
         m_reveilDemande = m_reveilDemande || reveiller;
     }
@@ -38,7 +38,7 @@ void FileRapports::ajouter(const QString &rapport)
         emit rapportsEnAttente();
 }
 
-void FileRapports::ajouter(QVector<RapportDecode> &&rapports)
+void FileRapports::ajouter(QVector<RapportJson> &&rapports)
 {
     if (rapports.isEmpty())
         return;

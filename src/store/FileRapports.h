@@ -2,7 +2,7 @@
 #ifndef FILERAPPORTS_H
 #define FILERAPPORTS_H
 
-#include "RapportDecode.h"
+#include "RapportJson.h"
 
 #include <QMutex>
 #include <QObject>
@@ -21,10 +21,10 @@ public:
     explicit FileRapports(QObject *parent = nullptr);
 
     // Everything waiting, oldest first; the queue is left empty.
-    QVector<RapportDecode> prendre();
+    QVector<RapportJson> prendre();
 
     // Safe from any thread, as are the others.
-    void ajouter(QVector<RapportDecode> &&rapports);
+    void ajouter(QVector<RapportJson> &&rapports);
     // Reports added one by one then wake the taker only at publier(): a
     // burst read from the socket costs one wake-up, not one per report.
     void differerReveil(bool differer);
@@ -41,7 +41,7 @@ signals:
 
 private:
     QMutex m_verrou;
-    QVector<RapportDecode> m_rapports;
+    QVector<RapportJson> m_rapports;
     bool m_reveilDemande = false;
     bool m_differe = false;
 };

@@ -8,7 +8,7 @@
 #include "FichierSauvegarde.h"
 #include "FileRapports.h"
 #include "JournalRapports.h"
-#include "RapportDecode.h"
+#include "RapportJson.h"
 
 #include <QFile>
 #include <QSqlDriver>
@@ -105,10 +105,10 @@ void GestionBDD::activerJournal(const QString &dossier)
     if (recuperation.trouve) {
         {
             const Console::Silence silence;
-            QVector<RapportDecode> rapports;
+            QVector<RapportJson> rapports;
             rapports.reserve(recuperation.rapports.size());
             for (const QString &rapport : recuperation.rapports)
-                rapports.append(RapportDecode::aDecoder(rapport));
+                rapports.append(RapportJson::aDecoder(rapport));
             // Already in the journal: read back from it.
             stockerEnLots(rapports, false);
         }
@@ -130,15 +130,15 @@ void GestionBDD::viderFile()
 {
     if (!m_file)
         return;
-    QVector<RapportDecode> rapports = m_file->prendre();
+    QVector<RapportJson> rapports = m_file->prendre();
     stockerEnLots(rapports, true);
 }
 
 // A batch shares transactions, which costs SQLite far less than one per report.
-void GestionBDD::stockerEnLots(QVector<RapportDecode> &rapports, bool journaliser)
+void GestionBDD::stockerEnLots(QVector<RapportJson> &rapports, bool journaliser)
 {
     int dansLot = 0;
-    for (RapportDecode &rapport : rapports) {
+    for (RapportJson &rapport : rapports) {
         rapport.decoder();
         if (journaliser && m_journal)
             m_journal->ajouter(rapport.octets());
@@ -153,7 +153,7 @@ void GestionBDD::stockerEnLots(QVector<RapportDecode> &rapports, bool journalise
 
 void GestionBDD::ajouterDonnees(const QString &donnees)
 {
-    const RapportDecode rapport(donnees);
+    const RapportJson rapport(donnees);
     if (m_journal)
         m_journal->ajouter(rapport.octets());
     m_insertion.stocker(rapport);

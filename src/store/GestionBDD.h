@@ -13,7 +13,7 @@ class FileRapports;
 class JournalRapports;
 class QSqlQuery;
 class QTimer;
-class RapportDecode;
+class RapportJson;
 
 // The measurement store: keeps every report as rows of an in-memory SQLite
 // database and moves them into a time-stamped file once an hour, and when
@@ -53,7 +53,7 @@ private slots:
 
 private:
     void creerTables();
-    void stockerEnLots(QVector<RapportDecode> &rapports, bool journaliser);
+    void stockerEnLots(QVector<RapportJson> &rapports, bool journaliser);
     void remplacerStore();
 
     QSqlDatabase bdd;

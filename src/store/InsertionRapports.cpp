@@ -4,7 +4,7 @@
 #include "ClesRapport.h"
 #include "Console.h"
 #include "EchecRequete.h"
-#include "RapportDecode.h"
+#include "RapportJson.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -69,7 +69,7 @@ void InsertionRapports::oublierRequetes()
 
 // A report whose transaction cannot begin goes on, and ends, as a report
 // alone would.
-void InsertionRapports::stocker(const RapportDecode &decode, bool enLot)
+void InsertionRapports::stocker(const RapportJson &decode, bool enLot)
 {
     if (!decode.lisible()) {
         Console::ecrire(tr("Une erreur est survenue dans le parsing de la chaine JSON."));

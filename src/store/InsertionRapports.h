@@ -15,7 +15,7 @@
 #include <QVariant>
 #include <QVector>
 
-class RapportDecode;
+class RapportJson;
 
 // Stores decoded reports as rows of the store's two tables, a hypervisor row
 // and one row per VM, each report in a transaction or a batch of reports in
@@ -35,7 +35,7 @@ public:
 
     // In a batch the reports share one transaction, which the batch's end
     // (terminerLot) commits.
-    void stocker(const RapportDecode &rapport, bool enLot = false);
+    void stocker(const RapportJson &rapport, bool enLot = false);
     void terminerLot();
 
     // Opens the store connection if it is closed, with a console line when

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ClesRapport.h"
-#include "DecodeurRapport.h"
+#include "LecteurRapport.h"
 #include "EtatFlotte.h"
 #include "ExpositionMetriques.h"
 
@@ -26,7 +26,7 @@ RapportHyperviseur rapport(const QString &nom, double cpu, double time = 1800000
                               .arg(nom)
                               .arg(time, 0, 'f', 0)
                               .arg(cpu);
-    if (!DecodeurRapport::decoder(texte, r, &erreur))
+    if (!LecteurRapport::decoder(texte, r, &erreur))
         qFatal("%s", qPrintable(erreur));
     return r;
 }
@@ -128,7 +128,7 @@ void TestEtatFlotte::decoder()
 
     RapportHyperviseur r;
     QString erreur;
-    QCOMPARE(DecodeurRapport::decoder(texte, r, &erreur), valide);
+    QCOMPARE(LecteurRapport::decoder(texte, r, &erreur), valide);
     QCOMPARE(erreur.isEmpty(), valide);
     if (!valide)
         return;
@@ -144,19 +144,19 @@ void TestEtatFlotte::decoderLatin1()
     // A frame's characters are the report's bytes: "é" as UTF-8 is two
     // Latin-1 characters, and a lone Latin-1 "é" byte is not UTF-8.
     RapportHyperviseur r;
-    QVERIFY(DecodeurRapport::decoder(QString::fromLatin1("{\"name\":\"h\xc3\xa9\"}"), r));
+    QVERIFY(LecteurRapport::decoder(QString::fromLatin1("{\"name\":\"h\xc3\xa9\"}"), r));
     QCOMPARE(r.nom, QStringLiteral("hé"));
-    QVERIFY(DecodeurRapport::decoder(QString::fromLatin1("{\"name\":\"h\xe9\"}"), r));
+    QVERIFY(LecteurRapport::decoder(QString::fromLatin1("{\"name\":\"h\xe9\"}"), r));
     QCOMPARE(r.nom, QStringLiteral("hé"));
 
     // A huge VM list is counted, not kept.
     QString texte = QStringLiteral("{\"name\":\"h\",\"vms\":[");
-    for (int i = 0; i < DecodeurRapport::vmsMaximum + 10; ++i)
+    for (int i = 0; i < LecteurRapport::vmsMaximum + 10; ++i)
         texte += QStringLiteral("{\"name\":\"v\"},");
     texte.chop(1);
     texte += QStringLiteral("]}");
-    QVERIFY(DecodeurRapport::decoder(texte, r));
-    QCOMPARE(r.vms.size(), DecodeurRapport::vmsMaximum);
+    QVERIFY(LecteurRapport::decoder(texte, r));
+    QCOMPARE(r.vms.size(), LecteurRapport::vmsMaximum);
     QCOMPARE(r.vmsIgnorees, 10);
 }
 
@@ -203,7 +203,7 @@ void TestEtatFlotte::chaqueMesure()
     const QString texte = vm ? QStringLiteral("{\"name\":\"hv\",\"vms\":[{\"name\":\"v\",\"uuid\":\"u\",%1}]}").arg(mesure)
                              : QStringLiteral("{\"name\":\"hv\",%1}").arg(mesure);
     RapportHyperviseur r;
-    QVERIFY(DecodeurRapport::decoder(texte, r));
+    QVERIFY(LecteurRapport::decoder(texte, r));
     EtatFlotte flotte;
     flotte.ajouter(r, t0);
 
@@ -358,7 +358,7 @@ void TestEtatFlotte::metriques()
     EtatFlotte flotte;
     flotte.ajouter(rapport(QStringLiteral("hv1"), 42.5), t0);
     RapportHyperviseur sansTemperature;
-    QVERIFY(DecodeurRapport::decoder(QStringLiteral("{\"name\":\"hv2\",\"cpu\":1,\"vms\":[{\"name\":\"d\",\"uuid\":\"x\",\"state\":5},"
+    QVERIFY(LecteurRapport::decoder(QStringLiteral("{\"name\":\"hv2\",\"cpu\":1,\"vms\":[{\"name\":\"d\",\"uuid\":\"x\",\"state\":5},"
                                                     "{\"name\":\"d\",\"uuid\":\"x\",\"state\":1}]}"),
                                      sansTemperature));
     flotte.ajouter(sansTemperature, t0 + 1000);

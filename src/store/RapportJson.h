@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#ifndef RAPPORTDECODE_H
-#define RAPPORTDECODE_H
+#ifndef RAPPORTJSON_H
+#define RAPPORTJSON_H
 
 #include <QByteArray>
 #include <QJsonDocument>
@@ -9,14 +9,14 @@
 // A report text read as JSON, ready for the store. Decoding needs nothing of
 // the store, so the collector has it done on another core than the store's
 // insertions.
-class RapportDecode
+class RapportJson
 {
 public:
-    RapportDecode() = default;
+    RapportJson() = default;
     // Decoded at once.
-    explicit RapportDecode(const QString &texte);
+    explicit RapportJson(const QString &texte);
     // Kept as it is until decoder().
-    static RapportDecode aDecoder(const QString &texte);
+    static RapportJson aDecoder(const QString &texte);
 
     void decoder();
     bool decode() const { return m_decode; }

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-#ifndef DECODEURRAPPORT_H
-#define DECODEURRAPPORT_H
+#ifndef LECTEURRAPPORT_H
+#define LECTEURRAPPORT_H
 
 #include "ClesRapport.h"
 
@@ -69,7 +69,7 @@ constexpr ChampMesure<RapportVM> champsVM[] = {
 // characters are the report's bytes, parsed as UTF-8 JSON, and read again as
 // the Latin-1 text they are when they are not UTF-8. The collector relays
 // anything, so every shape is expected: what cannot be read is left absent.
-class DecodeurRapport
+class LecteurRapport
 {
 public:
     // A report's VMs beyond this count are counted, not kept: a datagram

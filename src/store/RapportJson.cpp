@@ -1,22 +1,22 @@
 // SPDX-License-Identifier: MIT
-#include "RapportDecode.h"
+#include "RapportJson.h"
 
 #include "LectureJson.h"
 
-RapportDecode::RapportDecode(const QString &texte)
+RapportJson::RapportJson(const QString &texte)
     : m_texte(texte)
 {
     decoder();
 }
 
-RapportDecode RapportDecode::aDecoder(const QString &texte)
+RapportJson RapportJson::aDecoder(const QString &texte)
 {
-    RapportDecode rapport;
+    RapportJson rapport;
     rapport.m_texte = texte;
     return rapport;
 }
 
-void RapportDecode::decoder()
+void RapportJson::decoder()
 {
     if (decode())
         return;

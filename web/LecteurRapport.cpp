@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "DecodeurRapport.h"
+#include "LecteurRapport.h"
 
 #include "LectureJson.h"
 
@@ -29,7 +29,7 @@ QString texte(const QJsonObject &objet, QLatin1String cle)
 
 } // namespace
 
-bool DecodeurRapport::decoder(const QString &texteRapport, RapportHyperviseur &rapport, QString *erreur)
+bool LecteurRapport::decoder(const QString &texteRapport, RapportHyperviseur &rapport, QString *erreur)
 {
     const auto echec = [erreur](const QString &raison) {
         if (erreur)
