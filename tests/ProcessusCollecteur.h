@@ -2,6 +2,8 @@
 #ifndef PROCESSUSCOLLECTEUR_H
 #define PROCESSUSCOLLECTEUR_H
 
+#include "ConsoleProcessus.h"
+
 #include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -52,24 +54,8 @@ public:
         }
     }
 
-    // The console lines so far, without their line ends.
-    QStringList lignes()
-    {
-        m_console += QString::fromUtf8(m_processus.readAllStandardError());
-        QStringList resultat = m_console.split(QLatin1Char('\n'));
-        resultat.removeLast();
-        return resultat;
-    }
-    bool attendreLigne(const QString &ligne, int delai = 10000)
-    {
-        QDeadlineTimer limite(delai);
-        while (!lignes().contains(ligne)) {
-            if (limite.hasExpired() || m_processus.state() == QProcess::NotRunning)
-                return lignes().contains(ligne);
-            m_processus.waitForReadyRead(100);
-        }
-        return true;
-    }
+    QStringList lignes() { return m_console.lignes(); }
+    bool attendreLigne(const QString &ligne, int delai = 10000) { return m_console.attendreLigne(ligne, delai); }
     bool attendreDemarrage(quint16 port)
     {
         return attendreLigne(QStringLiteral("\"Ecoute sur le port %1\" ").arg(port));
@@ -97,7 +83,7 @@ private:
     };
     Dossier m_dossier;
     QProcess m_processus;
-    QString m_console;
+    ConsoleProcessus m_console{m_processus, false};
 };
 
 // The hypervisor names stored in a backup file, or nothing while the file

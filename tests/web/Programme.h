@@ -2,7 +2,8 @@
 #ifndef PROGRAMME_H
 #define PROGRAMME_H
 
-#include <QDeadlineTimer>
+#include "ConsoleProcessus.h"
+
 #include <QProcess>
 #include <QStringList>
 #include <QTcpServer>
@@ -31,24 +32,8 @@ public:
         }
     }
 
-    QStringList lignes()
-    {
-        m_console += QString::fromUtf8(m_processus.readAllStandardError());
-        QStringList resultat = m_console.split(QLatin1Char('\n'));
-        resultat.removeLast();
-        return resultat;
-    }
-    // Keeps the test's event loop running while it waits.
-    bool attendreLigne(const QString &ligne, int delai = 15000)
-    {
-        QDeadlineTimer limite(delai);
-        while (!lignes().contains(ligne)) {
-            if (limite.hasExpired() || m_processus.state() == QProcess::NotRunning)
-                return lignes().contains(ligne);
-            QTest::qWait(20);
-        }
-        return true;
-    }
+    QStringList lignes() { return m_console.lignes(); }
+    bool attendreLigne(const QString &ligne, int delai = 15000) { return m_console.attendreLigne(ligne, delai); }
     bool arreter()
     {
         m_processus.terminate();
@@ -58,7 +43,7 @@ public:
 
 private:
     QProcess m_processus;
-    QString m_console;
+    ConsoleProcessus m_console{m_processus, true};
 };
 
 inline quint16 portTcpLibre()
