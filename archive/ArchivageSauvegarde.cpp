@@ -95,7 +95,9 @@ qint64 ArchivageSauvegarde::preparer(const QString &chemin, const QString &hyper
             return -1;
         }
     }
-    const qint64 avant = premier - 1;
+    // The first value stands for the step before it, as every later one
+    // stands for the interval before it.
+    const qint64 avant = premier - FichierArchive::pas();
     if (!FichierRrd::creer(chemin, vm.isNull() ? FichierArchive::sourcesHyperviseur() : FichierArchive::sourcesVM(),
                            avant, erreur))
         return -1;

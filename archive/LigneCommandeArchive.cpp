@@ -64,7 +64,7 @@ LigneCommandeArchive::Resultat LigneCommandeArchive::analyser(const QStringList 
     if (options.estDonnee(sauvegardes))
         parametres.sauvegardes = options.valeur(sauvegardes);
     parametres.archive = options.estDonnee(archive) ? options.valeur(archive)
-                                                    : QDir(parametres.sauvegardes).filePath(QStringLiteral("archive"));
+                                                    : QDir::cleanPath(parametres.sauvegardes + QStringLiteral("/archive"));
     parametres.uneFois = options.estDonnee(uneFois);
     return Valide;
 }

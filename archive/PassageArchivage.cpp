@@ -4,9 +4,12 @@
 #include "FichierSauvegarde.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 
 namespace {
+
+constexpr qint64 intervalleEnregistrement = 5000; // ms
 
 QString nombre(qint64 n, const QString &singulier, const QString &pluriel)
 {
@@ -57,14 +60,31 @@ bool PassageArchivage::executer(qint64 maintenant)
 {
     bool reussi = true;
     const QVector<InventaireSauvegardes::Sauvegarde> avant = InventaireSauvegardes::lister(m_sauvegardes);
+    QSet<QString> presentes;
+    for (const InventaireSauvegardes::Sauvegarde &sauvegarde : avant)
+        presentes.insert(sauvegarde.nom);
+    // Written at most every few seconds while files are rolled: after a
+    // crash, a file rolled but not listed is rolled again, its points all
+    // refused by RRDtool, and counted so.
+    QElapsedTimer depuisEnregistrement;
+    depuisEnregistrement.start();
+    bool aEnregistrer = false;
+    const auto enregistrer = [&]() {
+        aEnregistrer = false;
+        depuisEnregistrement.restart();
+        if (m_etat.enregistrer(presentes))
+            return true;
+        signalerEchec(m_etat.chemin(), QStringLiteral("Écriture de %1 impossible : %2.").arg(m_etat.chemin(), m_etat.erreur()));
+        return false;
+    };
     for (const InventaireSauvegardes::Sauvegarde &sauvegarde : avant) {
         if (m_etat.contient(sauvegarde.nom))
             continue;
         if (m_arret && m_arret->load())
-            return reussi;
+            break;
         const ArchivageSauvegarde::Bilan bilan = m_archivage.archiver(sauvegarde.chemin);
         if (bilan.resultat == LectureSauvegarde::Interrompue)
-            return reussi;
+            break;
         if (bilan.resultat == LectureSauvegarde::Illisible) {
             mettreDeCote(sauvegarde, bilan.erreur);
             continue;
@@ -78,27 +98,25 @@ bool PassageArchivage::executer(qint64 maintenant)
         m_echecs.remove(sauvegarde.nom);
         m_etat.ajouter(sauvegarde.nom);
         m_ecriture(resume(sauvegarde.nom, bilan));
-        QSet<QString> presentes;
-        for (const InventaireSauvegardes::Sauvegarde &autre : avant)
-            presentes.insert(autre.nom);
-        if (!m_etat.enregistrer(presentes)) {
-            signalerEchec(m_etat.chemin(), QStringLiteral("Écriture de %1 impossible : %2.").arg(m_etat.chemin(), m_etat.erreur()));
+        aEnregistrer = true;
+        if (depuisEnregistrement.elapsed() >= intervalleEnregistrement && !enregistrer())
             return false;
-        }
     }
+    if (aEnregistrer && !enregistrer())
+        return false;
+    if (m_arret && m_arret->load())
+        return reussi;
 
     const QVector<InventaireSauvegardes::Sauvegarde> apres = InventaireSauvegardes::lister(m_sauvegardes);
     const QStringList lignes = m_nettoyage.nettoyer(apres, m_etat.noms(), maintenant);
     for (const QString &ligne : lignes)
         m_ecriture(ligne);
     if (!lignes.isEmpty()) {
-        QSet<QString> presentes;
+        presentes.clear();
         for (const InventaireSauvegardes::Sauvegarde &sauvegarde : InventaireSauvegardes::lister(m_sauvegardes))
             presentes.insert(sauvegarde.nom);
-        if (!m_etat.enregistrer(presentes)) {
-            signalerEchec(m_etat.chemin(), QStringLiteral("Écriture de %1 impossible : %2.").arg(m_etat.chemin(), m_etat.erreur()));
+        if (!enregistrer())
             return false;
-        }
     }
     return reussi;
 }
