@@ -3,6 +3,7 @@
 
 #include "FichierArchive.h"
 #include "FichierRrd.h"
+#include "FileTaches.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <memory>
 
 ArchivageSauvegarde::ArchivageSauvegarde(const QString &archive, const std::atomic_bool *arret)
     : m_archive(archive), m_arret(arret)
@@ -20,71 +22,97 @@ ArchivageSauvegarde::Bilan ArchivageSauvegarde::archiver(const QString &sauvegar
 {
     Bilan bilan;
     LectureSauvegarde lecture;
-    bilan.resultat = lecture.lire(sauvegarde, [&](const QString &hyperviseur, const QString &vm, MesuresSerie &mesures) {
-        if (m_arret && m_arret->load())
-            return false;
-        ++(vm.isNull() ? bilan.hyperviseurs : bilan.vms);
-        archiverSerie(hyperviseur, vm, mesures, bilan);
-        return true;
-    });
+    {
+        FileTaches taches(fils, 16 * fils);
+        QSet<QString> chemins;
+        bilan.resultat = lecture.lire(sauvegarde, [&](const QString &hyperviseur, const QString &vm, MesuresSerie &mesures) {
+            if (m_arret && m_arret->load())
+                return false;
+            const QString chemin = vm.isNull() ? FichierArchive::cheminHyperviseur(m_archive, hyperviseur)
+                                               : FichierArchive::cheminVM(m_archive, hyperviseur, vm);
+            // Names that differ only by bytes that are not UTF-8 make one
+            // file: its updates one after the other.
+            if (chemins.contains(chemin))
+                taches.attendre();
+            chemins.insert(chemin);
+            {
+                std::lock_guard<std::mutex> garde(m_verrou);
+                ++(vm.isNull() ? bilan.hyperviseurs : bilan.vms);
+            }
+            auto points = std::make_shared<MesuresSerie>(std::move(mesures));
+            taches.ajouter([this, chemin, hyperviseur, vm, points, &bilan]() {
+                archiverSerie(chemin, hyperviseur, vm, *points, bilan);
+            });
+            return true;
+        });
+        taches.attendre();
+    }
     if (bilan.resultat != LectureSauvegarde::Lue && bilan.resultat != LectureSauvegarde::Interrompue)
         bilan.erreur = lecture.erreur();
     return bilan;
 }
 
-bool ArchivageSauvegarde::archiverSerie(const QString &hyperviseur, const QString &vm, const MesuresSerie &mesures,
-                                        Bilan &bilan)
+void ArchivageSauvegarde::echouer(const QString &chemin, const QString &erreur, Bilan &bilan)
 {
-    const QString chemin = vm.isNull() ? FichierArchive::cheminHyperviseur(m_archive, hyperviseur)
-                                       : FichierArchive::cheminVM(m_archive, hyperviseur, vm);
+    std::lock_guard<std::mutex> garde(m_verrou);
+    ++bilan.seriesEnEchec;
+    if (bilan.erreur.isEmpty())
+        bilan.erreur = QStringLiteral("%1 : %2").arg(chemin, erreur);
+}
+
+void ArchivageSauvegarde::archiverSerie(const QString &chemin, const QString &hyperviseur, const QString &vm,
+                                        const MesuresSerie &mesures, Bilan &bilan)
+{
     QString erreur;
     const qint64 derniere = preparer(chemin, hyperviseur, vm, mesures.points.front().temps, erreur);
     if (derniere < 0) {
-        ++bilan.seriesEnEchec;
-        if (bilan.erreur.isEmpty())
-            bilan.erreur = QStringLiteral("%1 : %2").arg(chemin, erreur);
-        return false;
+        echouer(chemin, erreur, bilan);
+        return;
     }
     const auto premier = std::upper_bound(mesures.points.begin(), mesures.points.end(), derniere,
                                           [](qint64 temps, const MesuresSerie::Point &point) { return temps < point.temps; });
     const size_t ignorees = size_t(premier - mesures.points.begin());
-    bilan.ignorees += qint64(ignorees);
-    if (ignorees == mesures.points.size())
-        return true;
-    if (!FichierRrd::mettreAJour(chemin, mesures, ignorees, erreur)) {
-        // What RRDtool took before it failed is unknown: read again next time.
-        m_dernieres.remove(chemin);
-        ++bilan.seriesEnEchec;
-        if (bilan.erreur.isEmpty())
-            bilan.erreur = QStringLiteral("%1 : %2").arg(chemin, erreur);
-        return false;
+    const bool ecrit = ignorees == mesures.points.size() || FichierRrd::mettreAJour(chemin, mesures, ignorees, erreur);
+    if (!ecrit) {
+        {
+            // What RRDtool took before it failed is unknown: read again next time.
+            std::lock_guard<std::mutex> garde(m_verrou);
+            m_dernieres.remove(chemin);
+        }
+        echouer(chemin, erreur, bilan);
+        return;
     }
-    m_dernieres.insert(chemin, mesures.points.back().temps);
+    std::lock_guard<std::mutex> garde(m_verrou);
+    bilan.ignorees += qint64(ignorees);
     bilan.mesures += qint64(mesures.points.size() - ignorees);
-    return true;
+    m_dernieres.insert(chemin, qMax(derniere, mesures.points.back().temps));
 }
 
 qint64 ArchivageSauvegarde::preparer(const QString &chemin, const QString &hyperviseur, const QString &vm,
                                      qint64 premier, QString &erreur)
 {
-    const auto connue = m_dernieres.constFind(chemin);
-    if (connue != m_dernieres.constEnd())
-        return connue.value();
+    {
+        std::lock_guard<std::mutex> garde(m_verrou);
+        const auto connue = m_dernieres.constFind(chemin);
+        if (connue != m_dernieres.constEnd())
+            return connue.value();
+    }
     if (QFileInfo::exists(chemin)) {
         const qint64 derniere = FichierRrd::derniereMiseAJour(chemin);
         if (derniere < 0)
             erreur = QStringLiteral("fichier RRD illisible");
-        else
-            m_dernieres.insert(chemin, derniere);
         return derniere;
     }
     const QString dossier = FichierArchive::dossierHyperviseur(m_archive, hyperviseur);
-    if (!m_dossiers.contains(dossier)) {
-        if (!QDir().mkpath(dossier)) {
-            erreur = QStringLiteral("dossier impossible à créer");
-            return -1;
+    {
+        std::lock_guard<std::mutex> garde(m_verrou);
+        if (!m_dossiers.contains(dossier)) {
+            if (!QDir().mkpath(dossier)) {
+                erreur = QStringLiteral("dossier impossible à créer");
+                return -1;
+            }
+            m_dossiers.insert(dossier);
         }
-        m_dossiers.insert(dossier);
     }
     // A name too long for a file name keeps its full text beside it.
     const QString nom = vm.isNull() ? hyperviseur : vm;
@@ -101,6 +129,5 @@ qint64 ArchivageSauvegarde::preparer(const QString &chemin, const QString &hyper
     if (!FichierRrd::creer(chemin, vm.isNull() ? FichierArchive::sourcesHyperviseur() : FichierArchive::sourcesVM(),
                            avant, erreur))
         return -1;
-    m_dernieres.insert(chemin, avant);
     return avant;
 }
