@@ -3,7 +3,6 @@
 
 #include "FichierArchive.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 

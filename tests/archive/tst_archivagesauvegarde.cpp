@@ -108,7 +108,7 @@ void TestArchivageSauvegarde::moyennesEtMaximums()
             LecteurArchive::lire(archive, QStringLiteral("hv-%1").arg(h), origine, origine + 10 * rapports, resolution);
         QVERIFY(historique.trouve);
         QVERIFY2(historique.erreurs.isEmpty(), qPrintable(historique.erreurs.join(QLatin1Char('\n'))));
-        QCOMPARE(historique.vms.size(), 2);
+        QCOMPARE(int(historique.vms.size()), 2);
         QVector<LecteurArchive::Serie> series{historique.hyperviseur};
         series += historique.vms;
         for (int i = 0; i < series.size(); ++i) {
@@ -276,7 +276,7 @@ void TestArchivageSauvegarde::nomsVenusDuReseau()
 
     // Every file is under the archive's folder of hosts, one level down.
     const QDir hotes(FichierArchive::dossierHyperviseurs(archive));
-    QCOMPARE(hotes.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 1);
+    QCOMPARE(int(hotes.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()), 1);
     QCOMPARE(QDir(archive).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList({QStringLiteral("hyperviseurs")}));
     QStringList attendus = vms;
@@ -284,7 +284,7 @@ void TestArchivageSauvegarde::nomsVenusDuReseau()
     QCOMPARE(LecteurArchive::vms(archive, hote), attendus);
     const LecteurArchive::Historique historique = LecteurArchive::lire(archive, hote, origine, origine + 30, 300);
     QVERIFY2(historique.erreurs.isEmpty(), qPrintable(historique.erreurs.join(QLatin1Char('\n'))));
-    QCOMPARE(historique.vms.size(), 4);
+    QCOMPARE(int(historique.vms.size()), 4);
 }
 
 QTEST_GUILESS_MAIN(TestArchivageSauvegarde)

@@ -139,7 +139,7 @@ void TestCollecteurArchive::vingtJoursUneFois()
     QVERIFY(QFile::exists(FichierArchive::cheminVM(archive, QStringLiteral("hv-essai"), QStringLiteral("vm-essai"))));
     QFile etat(archive + QLatin1Char('/') + FichierArchive::nomEtat());
     QVERIFY(etat.open(QIODevice::ReadOnly));
-    QCOMPARE(etat.readAll().split('\n').size() - 1, 8 * 24);
+    QCOMPARE(int(etat.readAll().split('\n').size()) - 1, 8 * 24);
 
     // Again: nothing new, nothing to say.
     QVERIFY(executer({QStringLiteral("--une-fois"), QStringLiteral("--sauvegardes=") + dossier.path()}, console, code));
@@ -164,7 +164,7 @@ void TestCollecteurArchive::jamaisLaPlusRecente()
                       QStringLiteral("--archive=") + archive.path()},
                      console, code));
     QCOMPARE(code, 0);
-    QCOMPARE(console.size(), 4);
+    QCOMPARE(int(console.size()), 4);
     QVERIFY2(console.constLast().startsWith(QStringLiteral("Sauvegardes supprimées : 2 fichiers, ")), qPrintable(console.constLast()));
     QCOMPARE(QDir(dossier.path()).entryList(QDir::Files), QStringList{noms.constLast()});
 }
@@ -232,7 +232,7 @@ void TestCollecteurArchive::plancherSurTmpfs()
                       QStringLiteral("--sauvegardes=") + point.path(), QStringLiteral("--archive=") + archive.path()},
                      console, code));
     QCOMPARE(code, 0);
-    QCOMPARE(console.size(), 7);
+    QCOMPARE(int(console.size()), 7);
     const QStringList restants = QDir(point.path()).entryList(QDir::Files, QDir::Name);
     // The oldest went first, and only as many as the floor asked.
     const int supprimes = int(noms.size() - restants.size());
