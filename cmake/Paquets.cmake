@@ -1,6 +1,7 @@
 # The Debian packages, for a tree configured with -DCOLLECTEUR_PAQUETS=ON:
 # `cmake --build <dir> --target package` (scripts/paquets.sh) writes
-#   collecteur        the collector, collecteur-afficheur, their units;
+#   collecteur        the collector, collecteur-afficheur, collecteur-web,
+#                     collecteur-archive, their units;
 #   collecteur-sonde  the hypervisor agent and its unit, alone;
 #   collecteur-outils the simulator collecteur-agent.
 # Their dependencies come from the binaries (dpkg-shlibdeps), plus what no
@@ -68,7 +69,7 @@ endfunction()
 collecteur_paquet(${COLLECTEUR_COMPOSANT_SERVEUR} collecteur
                   POSTINST ${PROJECT_SOURCE_DIR}/dist/debian/collecteur.postinst.in
                   UNITES ${COLLECTEUR_UNITES_SERVEUR}
-                  CONFFILES ${COLLECTEUR_CONFIGURATION})
+                  CONFFILES ${COLLECTEUR_CONFIGURATION} ${COLLECTEUR_ARCHIVE_CONFIGURATION})
 set(CPACK_DEBIAN_COLLECTEUR_PACKAGE_DEPENDS "libqt${QT_VERSION_MAJOR}sql${QT_VERSION_MAJOR}-sqlite, adduser")
 set(CPACK_COMPONENT_COLLECTEUR_DESCRIPTION
 "collector of hypervisor measurements, relayed to display clients
@@ -78,9 +79,11 @@ files written every hour in /var/lib/collecteur, and relays them as they
 arrive to the display clients connected on TCP port 56000.
 .
 This package holds the collector, its systemd service and its settings
-file, the display client collecteur-afficheur, and the web dashboard
+file, the display client collecteur-afficheur, the web dashboard
 collecteur-web (live fleet, history charts, Prometheus metrics) with its
-own service.")
+own service, and collecteur-archive with its service and settings file: it
+rolls the backups into a long-term RRDtool archive of fixed size and
+deletes the archived ones past an age or when free space runs low.")
 
 if(TARGET collecteur-sonde)
     collecteur_paquet(${COLLECTEUR_COMPOSANT_SONDE} collecteur-sonde

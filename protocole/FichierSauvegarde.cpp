@@ -62,6 +62,11 @@ QString suffixeInterrompue()
     return QStringLiteral(".interrompue");
 }
 
+QString suffixeIllisible()
+{
+    return QStringLiteral(".illisible");
+}
+
 QString nomSegmentJournal(int numero)
 {
     return QStringLiteral("collecteur-%1.journal").arg(numero);

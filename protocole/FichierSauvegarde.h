@@ -26,6 +26,9 @@ QString filtreNoms();
 QString suffixeEnCours();
 // Where a start-up puts the file of a backup that a crash interrupted.
 QString suffixeInterrompue();
+// Added by collecteur-archive to a file it cannot read as a backup, which it
+// keeps for the operator rather than delete.
+QString suffixeIllisible();
 
 // The journal: "collecteur-N.journal" while reports arrive, renamed
 // "<backup>.journal-N" when the backup that will hold them starts.

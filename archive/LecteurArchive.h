@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+#ifndef LECTEURARCHIVE_H
+#define LECTEURARCHIVE_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// Reads a hypervisor's series and its VMs' from the archive, over a time
+// range, at the finest tier that holds all of it. Safe from any thread.
+class LecteurArchive
+{
+public:
+    struct Serie
+    {
+        QString nom;
+        qint64 pas = 0; // seconds per row
+        // Each row's end: a row holds the values reported in (t - pas, t].
+        QVector<qint64> temps;
+        QStringList sources;
+        // [source][row]; NaN where unknown.
+        QVector<QVector<double>> moyennes;
+        QVector<QVector<double>> maximums;
+    };
+
+    struct Historique
+    {
+        bool trouve = false; // the hypervisor is in the archive
+        Serie hyperviseur;
+        QVector<Serie> vms; // by name
+        // Files that could not be read, with RRDtool's text.
+        QStringList erreurs;
+    };
+
+    // `resolution`: the coarsest step wanted, seconds; a finer tier is never
+    // used past its span.
+    static Historique lire(const QString &archive, const QString &hyperviseur, qint64 depuis, qint64 jusqua,
+                           qint64 resolution = 1);
+    // The names of the hypervisor's VMs in the archive, sorted.
+    static QStringList vms(const QString &archive, const QString &hyperviseur);
+
+private:
+    static bool lireSerie(const QString &chemin, qint64 depuis, qint64 jusqua, qint64 resolution, Serie &serie,
+                          QString &erreur);
+};
+
+#endif
