@@ -166,22 +166,28 @@ class Collecteur:
     def __init__(self, programmes, dossier, options=(), environnement=None, binaire=None):
         self.dossier = dossier
         self.console = os.path.join(dossier, "console.log")
-        # Another program's display port (a test run, say) must be gone first.
-        if not port_tcp_libre(PORT_AFFICHAGE):
-            journal(f"le port TCP {PORT_AFFICHAGE} est occupé par un autre programme ; attente")
-            if not attendre(lambda: port_tcp_libre(PORT_AFFICHAGE), 900, 1):
-                sys.exit(f"banc : le port TCP {PORT_AFFICHAGE} reste occupé")
-        with open(self.console, "wb") as console:
-            self.processus = subprocess.Popen([binaire or programmes.collecteur, f"--port={PORT_UDP}", *options],
-                                              cwd=dossier, env=environnement,
-                                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=console)
-        # The store's start-up lines come once both sockets are open.
-        if not attendre(lambda: "dernière ligne insérée" in self.lire_console() or self.processus.poll() is not None, 10):
-            self.processus.kill()
-            sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
-        if self.processus.poll() is not None or "Impossible" in self.lire_console():
+        # Another program's display port (a test run, say) must be gone first;
+        # it can take it again between that check and the start.
+        for _ in range(5):
+            if not port_tcp_libre(PORT_AFFICHAGE):
+                journal(f"le port TCP {PORT_AFFICHAGE} est occupé par un autre programme ; attente")
+                if not attendre(lambda: port_tcp_libre(PORT_AFFICHAGE), 900, 1):
+                    sys.exit(f"banc : le port TCP {PORT_AFFICHAGE} reste occupé")
+            with open(self.console, "wb") as console:
+                self.processus = subprocess.Popen([binaire or programmes.collecteur, f"--port={PORT_UDP}", *options],
+                                                  cwd=dossier, env=environnement, stdin=subprocess.DEVNULL,
+                                                  stdout=subprocess.DEVNULL, stderr=console)
+            # The store's start-up lines come once both sockets are open.
+            if not attendre(lambda: "dernière ligne insérée" in self.lire_console()
+                            or self.processus.poll() is not None, 10):
+                self.processus.kill()
+                sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
+            if self.processus.poll() is None and "Impossible" not in self.lire_console():
+                return
             arreter(self.processus)
-            sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
+            if f"écouter sur le port TCP {PORT_AFFICHAGE}" not in self.lire_console():
+                break
+        sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
 
     def lire_console(self):
         with open(self.console, encoding="utf-8", errors="replace") as fichier:
@@ -380,8 +386,8 @@ def debit_maximal(essai, vms, depart, duree, essais):
 
 
 # The CPU time per report at a fixed rate, well within what every program
-# sustains: unlike the highest lossless rate, it hardly depends on what else
-# the machine runs, so a change can be judged by it.
+# sustains on a quiet machine: it depends much less than the highest lossless
+# rate on when other programs take a core, so a change can be judged by it.
 RYTHMES_CPU = ((1, 20000), (20, 4000))
 
 
@@ -497,7 +503,8 @@ def mesures_cpu(programmes, avant, repetitions, rodage, fenetre):
                     resultat = essai(vms, debit, rodage, fenetre)
                     resultat["tentatives"] = tentative + 1
                     traites = resultat["mesures"] - resultat["pertes_fenetre"]
-                    par_traite = resultat["cpu_s"] / traites * 1e6 if resultat["cpu_s"] is not None and traites else None
+                    par_traite = (resultat["cpu_s"] / traites * 1e6
+                                  if resultat["cpu_s"] is not None and traites > 0 else None)
                     resultat["us_par_rapport"] = par_traite if resultat["complet"] else None
                     journal(f"cpu : {nom}, {vms} VM à {debit}/s, tour {repetition + 1} : "
                             + (f"{par_traite:.2f} µs par rapport" if resultat["complet"] else
@@ -858,7 +865,7 @@ def section_cpu(arguments, cpu, infos, avant):
         "## CPU time per report at a fixed rate",
         "",
         "The CPU time (user + system, `/proc/PID/stat`, all threads) a program spends per report at a fixed "
-        "rate that every program sustains, from 10 simulated hypervisors: after "
+        "rate that every program sustains on a quiet machine, from 10 simulated hypervisors: after "
         f"{arguments.rodage:g} s of warm-up at that rate and once the program is idle, {arguments.fenetre:g} s of "
         "sending, until it is idle again (its queues empty), divided by the reports of those seconds. A run "
         "counts only if every report sent, warm-up included, was stored (rows of the backup file written at "
