@@ -148,6 +148,8 @@ def arreter(processus, delai=10):
 
 class Programmes:
     def __init__(self, construction):
+        # The collector and its clients run in directories of their own.
+        construction = os.path.abspath(construction)
         self.collecteur = os.path.join(construction, "src/app/collecteur")
         self.agent = os.path.join(construction, "tools/agent/collecteur-agent")
         self.afficheur = os.path.join(construction, "tools/afficheur/collecteur-afficheur")
@@ -161,25 +163,31 @@ class Programmes:
 class Collecteur:
     """One collector process in a directory of its own."""
 
-    def __init__(self, programmes, dossier, options=(), environnement=None):
+    def __init__(self, programmes, dossier, options=(), environnement=None, binaire=None):
         self.dossier = dossier
         self.console = os.path.join(dossier, "console.log")
-        # Another program's display port (a test run, say) must be gone first.
-        if not port_tcp_libre(PORT_AFFICHAGE):
-            journal(f"le port TCP {PORT_AFFICHAGE} est occupé par un autre programme ; attente")
-            if not attendre(lambda: port_tcp_libre(PORT_AFFICHAGE), 900, 1):
-                sys.exit(f"banc : le port TCP {PORT_AFFICHAGE} reste occupé")
-        with open(self.console, "wb") as console:
-            self.processus = subprocess.Popen([programmes.collecteur, f"--port={PORT_UDP}", *options], cwd=dossier,
-                                              env=environnement,
-                                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=console)
-        # The store's start-up lines come once both sockets are open.
-        if not attendre(lambda: "dernière ligne insérée" in self.lire_console() or self.processus.poll() is not None, 10):
-            self.processus.kill()
-            sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
-        if self.processus.poll() is not None or "Impossible" in self.lire_console():
+        # Another program's display port (a test run, say) must be gone first;
+        # it can take it again between that check and the start.
+        for _ in range(5):
+            if not port_tcp_libre(PORT_AFFICHAGE):
+                journal(f"le port TCP {PORT_AFFICHAGE} est occupé par un autre programme ; attente")
+                if not attendre(lambda: port_tcp_libre(PORT_AFFICHAGE), 900, 1):
+                    sys.exit(f"banc : le port TCP {PORT_AFFICHAGE} reste occupé")
+            with open(self.console, "wb") as console:
+                self.processus = subprocess.Popen([binaire or programmes.collecteur, f"--port={PORT_UDP}", *options],
+                                                  cwd=dossier, env=environnement, stdin=subprocess.DEVNULL,
+                                                  stdout=subprocess.DEVNULL, stderr=console)
+            # The store's start-up lines come once both sockets are open.
+            if not attendre(lambda: "dernière ligne insérée" in self.lire_console()
+                            or self.processus.poll() is not None, 10):
+                self.processus.kill()
+                sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
+            if self.processus.poll() is None and "Impossible" not in self.lire_console():
+                return
             arreter(self.processus)
-            sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
+            if f"écouter sur le port TCP {PORT_AFFICHAGE}" not in self.lire_console():
+                break
+        sys.exit("banc : le collecteur ne démarre pas :\n" + self.lire_console())
 
     def lire_console(self):
         with open(self.console, encoding="utf-8", errors="replace") as fichier:
@@ -377,6 +385,138 @@ def debit_maximal(essai, vms, depart, duree, essais):
     return atteint
 
 
+# The CPU time per report at a fixed rate, well within what every program
+# sustains on a quiet machine: it depends much less than the highest lossless
+# rate on when other programs take a core, so a change can be judged by it.
+RYTHMES_CPU = ((1, 20000), (20, 4000))
+
+
+def attendre_inactif(pid, delai=60):
+    """Until the process uses under two clock ticks in 0.3 s: its queues are empty."""
+    limite = time.monotonic() + delai
+    precedent = temps_cpu(pid)
+    while precedent is not None and time.monotonic() < limite:
+        time.sleep(0.3)
+        courant = temps_cpu(pid)
+        if courant is None:
+            return False
+        if courant - precedent < 2 / os.sysconf("SC_CLK_TCK"):
+            return True
+        precedent = courant
+    return False
+
+
+def fenetre_cpu(programmes, pid, vms, debit, rodage, fenetre):
+    """Warm-up at the rate, then the CPU time the process spends on the next `fenetre` seconds of reports,
+    from idle to idle: every report's work, queues included."""
+    rodage_envoi = lancer_agent(programmes, vms, debit, rodage)
+    inactif = attendre_inactif(pid)
+    debut = temps_cpu(pid)
+    pertes_debut = pertes_udp(PORT_UDP) or 0
+    envoi = lancer_agent(programmes, vms, debit, fenetre)
+    inactif = attendre_inactif(pid) and inactif
+    fin = temps_cpu(pid)
+    return {
+        "envoyes": rodage_envoi["envoyes"] + envoi["envoyes"], "mesures": envoi["envoyes"],
+        "pertes_fenetre": (pertes_udp(PORT_UDP) or 0) - pertes_debut,
+        "echecs_envoi": rodage_envoi["echecs"] + envoi["echecs"], "debit_agent": envoi["debit_agent"],
+        "inactif": inactif, "cpu_s": None if debut is None or fin is None else fin - debut,
+    }
+
+
+def cpu_collecteur(programmes, binaire, vms, debit, rodage, fenetre, options=()):
+    """The collector with one display client; every report must be in the backup file and relayed."""
+    with tempfile.TemporaryDirectory(prefix="banc-cpu-") as dossier:
+        collecteur = Collecteur(programmes, dossier, options, binaire=binaire)
+        try:
+            afficheur = subprocess.Popen([programmes.afficheur, "--silencieux"], cwd=dossier, stdin=subprocess.DEVNULL,
+                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+            if not attendre(lambda: collecteur.connexions() >= 1, 10):
+                sys.exit("banc : l'afficheur ne se connecte pas")
+            resultat = fenetre_cpu(programmes, collecteur.processus.pid, vms, debit, rodage, fenetre)
+            resultat["pertes_proc"] = pertes_udp(PORT_UDP)
+            afficheur.send_signal(signal.SIGINT)
+            try:
+                sortie_afficheur, _ = afficheur.communicate(timeout=10)
+            except subprocess.TimeoutExpired:
+                afficheur.kill()
+                sortie_afficheur, _ = afficheur.communicate()
+        finally:
+            # The display port must be free for the next run, whatever happened.
+            arret = collecteur.arreter()
+        trames = re.search(r"(\d+) trame\(s\) reçue\(s\)", sortie_afficheur or "")
+        lignes = collecteur.lignes_sauvegarde()
+    n = resultat["envoyes"]
+    resultat.update({"trames": int(trames.group(1)) if trames else 0, "stockes": lignes["hyperviseurs"],
+                     "stockes_vms": lignes["vms"], "code": arret["code"]})
+    resultat["complet"] = (resultat["echecs_envoi"] == 0 and resultat["inactif"] and resultat["trames"] == n
+                           and resultat["stockes"] == n and resultat["stockes_vms"] == n * vms and arret["code"] == 0)
+    return resultat
+
+
+def cpu_reference(programmes, vms, debit, rodage, fenetre):
+    """The baseline; every report must be stored."""
+    reference = subprocess.Popen([programmes.reference, f"--port={PORT_UDP}"], stdin=subprocess.DEVNULL,
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    if not reference.stdout.readline().startswith("pret"):
+        sys.exit("banc : le programme de référence ne démarre pas : " + reference.stderr.read())
+    resultat = fenetre_cpu(programmes, reference.pid, vms, debit, rodage, fenetre)
+    resultat["pertes_proc"] = pertes_udp(PORT_UDP)
+    reference.send_signal(signal.SIGTERM)
+    sortie, _ = reference.communicate(timeout=60)
+    bilan = cles_valeurs(sortie)
+    n = resultat["envoyes"]
+    resultat.update({"stockes": int(bilan.get("lignes_hyperviseurs", 0)),
+                     "stockes_vms": int(bilan.get("lignes_vms", 0)), "erreurs": int(bilan.get("erreurs", 0))})
+    resultat["complet"] = (resultat["echecs_envoi"] == 0 and resultat["inactif"] and resultat["stockes"] == n
+                           and resultat["stockes_vms"] == n * vms and resultat["erreurs"] == 0)
+    return resultat
+
+
+def programmes_cpu(programmes, avant):
+    """The programs of one round, in their order: the collector with and without its journal, each
+    right after the earlier build's when there is one, then the baseline."""
+    def collecteur(binaire, options=()):
+        return lambda v, d, r, f: cpu_collecteur(programmes, binaire, v, d, r, f, options)
+    sans = ("--journal=aucun",)
+    liste = []
+    if avant:
+        liste.append(("collecteur avant", collecteur(avant)))
+    liste.append(("collecteur", collecteur(None)))
+    if avant:
+        liste.append(("sans journal avant", collecteur(avant, sans)))
+    liste.append(("sans journal", collecteur(None, sans)))
+    liste.append(("reference", lambda v, d, r, f: cpu_reference(programmes, v, d, r, f)))
+    return liste
+
+
+def mesures_cpu(programmes, avant, repetitions, rodage, fenetre):
+    """Rounds of every program in turn (A B C A B C ...), so that a slow spell of the machine falls on
+    all of them alike; the CPU time per report of each run, in microseconds (None if a report was lost)."""
+    mesures = {}
+    for vms, debit in RYTHMES_CPU:
+        for repetition in range(repetitions):
+            for nom, essai in programmes_cpu(programmes, avant):
+                # A run that lost reports runs once more: on a shared machine
+                # it can fall on another program's burst.
+                for tentative in range(2):
+                    resultat = essai(vms, debit, rodage, fenetre)
+                    resultat["tentatives"] = tentative + 1
+                    traites = resultat["mesures"] - resultat["pertes_fenetre"]
+                    par_traite = (resultat["cpu_s"] / traites * 1e6
+                                  if resultat["cpu_s"] is not None and traites > 0 else None)
+                    resultat["us_par_rapport"] = par_traite if resultat["complet"] else None
+                    journal(f"cpu : {nom}, {vms} VM à {debit}/s, tour {repetition + 1} : "
+                            + (f"{par_traite:.2f} µs par rapport" if resultat["complet"] else
+                               f"INCOMPLET ({par_traite or 0:.2f} µs par rapport traité, pertes du noyau "
+                               f"{resultat['pertes_proc']}) {resultat}")
+                            + f" (agent : {resultat['debit_agent']}/s)")
+                    if resultat["complet"]:
+                        break
+                mesures.setdefault((vms, debit), {}).setdefault(nom, []).append(resultat)
+    return mesures
+
+
 def flotte(programmes, hotes, vms, rapports):
     """Fills the collector with one fleet hour, stops it, times its backup, then
     VACUUM INTO of the same rows, loaded from that backup file by the baseline."""
@@ -545,6 +685,17 @@ def autres_processus_lourds():
     return lourds
 
 
+def collecteur_avant(chemin):
+    """The earlier build's collector and its commit, when it was built inside its own git worktree."""
+    if os.path.isdir(chemin):
+        chemin = os.path.join(chemin, "src/app/collecteur")
+    chemin = os.path.abspath(chemin)
+    if not os.access(chemin, os.X_OK) or os.path.isdir(chemin):
+        sys.exit(f"banc : programme introuvable : {chemin}")
+    version = commande(["git", "-C", os.path.dirname(chemin), "describe", "--always", "--dirty"])
+    return {"chemin": chemin, "version": version or "?"}
+
+
 def commande(arguments):
     try:
         return subprocess.run(arguments, capture_output=True, text=True, check=False).stdout.strip()
@@ -602,8 +753,16 @@ def main():
     analyseur.add_argument("--duree", type=float, default=3.0, help="seconds of sending per rate trial")
     analyseur.add_argument("--rapports-flotte", type=int, default=360, help="reports per host in the fleet hour")
     analyseur.add_argument("--parties", default=analyseur_parties_par_defaut())
+    analyseur.add_argument("--repetitions", type=int, default=5,
+                           help="rounds of the CPU time per report at a fixed rate (part cpu)")
+    analyseur.add_argument("--rodage", type=float, default=1.0, help="seconds of warm-up before each CPU window")
+    analyseur.add_argument("--fenetre", type=float, default=4.0, help="seconds of sending in each CPU window")
+    analyseur.add_argument("--collecteur-avant", metavar="CHEMIN",
+                           help="an earlier build's collector (its binary or its build directory), measured beside "
+                                "the current one in the part cpu")
     arguments = analyseur.parse_args()
     programmes = Programmes(arguments.construction)
+    avant = collecteur_avant(arguments.collecteur_avant) if arguments.collecteur_avant else None
     racine = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     parties = set(arguments.parties.split(","))
 
@@ -641,6 +800,11 @@ def main():
                     au_dela[vms].append(resultat)
                     journal(f"  au-delà, {vms} VM à {mesure * 1.1:.0f}/s : {resultat}")
 
+    cpu = {}
+    if "cpu" in parties:
+        cpu = mesures_cpu(programmes, avant and avant["chemin"], arguments.repetitions, arguments.rodage,
+                          arguments.fenetre)
+
     flottes = []
     hotes, vms_flotte = 1000, 10
     if "flotte" in parties:
@@ -673,12 +837,89 @@ def main():
     lourds_apres = autres_processus_lourds()
     duree_totale = time.monotonic() - debut
     ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, lourds_avant, lourds_apres, debits,
-                     au_dela, flottes, latences, hotes, vms_flotte, charges)
+                     au_dela, cpu, avant, flottes, latences, hotes, vms_flotte, charges)
+    if cpu:
+        print("\n".join(section_cpu(arguments, cpu, infos, avant)))
     journal(f"fini en {duree_totale / 60:.1f} min ; résultats dans {arguments.sortie}")
 
 
+def par_tour(resultats, numerateur, denominateur, forme):
+    """One figure per round from two programs' runs of that round, both complete."""
+    valeurs = []
+    for a, b in zip(resultats.get(numerateur, []), resultats.get(denominateur, [])):
+        if a["us_par_rapport"] and b["us_par_rapport"]:
+            valeurs.append(forme(a["us_par_rapport"], b["us_par_rapport"]))
+    return valeurs
+
+
+def section_cpu(arguments, cpu, infos, avant):
+    noms = {
+        "collecteur avant": f"earlier collector `{avant['version']}`" if avant else "",
+        "sans journal avant": f"earlier collector `{avant['version']}`, `--journal=aucun`" if avant else "",
+        "collecteur": f"collector `{infos['version']}`",
+        "sans journal": f"collector `{infos['version']}`, `--journal=aucun`",
+        "reference": "baseline",
+    }
+    n = arguments.repetitions
+    lignes = [
+        "## CPU time per report at a fixed rate",
+        "",
+        "The CPU time (user + system, `/proc/PID/stat`, all threads) a program spends per report at a fixed "
+        "rate that every program sustains on a quiet machine, from 10 simulated hypervisors: after "
+        f"{arguments.rodage:g} s of warm-up at that rate and once the program is idle, {arguments.fenetre:g} s of "
+        "sending, until it is idle again (its queues empty), divided by the reports of those seconds. A run "
+        "counts only if every report sent, warm-up included, was stored (rows of the backup file written at "
+        "SIGTERM, or the baseline's own count) and, for the collector, relayed to its one display client "
+        "(`collecteur-afficheur --silencieux`); a run that lost any runs once more, and counts as lost if that "
+        "one loses any too. The programs take turns (A B C A B C ...), "
+        f"{n} round{'s' if n > 1 else ''}, so that a busy spell of the machine falls on all of them alike; "
+        "the spread is (max − min) / median. Ratios are taken within each round; their median and range follow.",
+        "",
+        "| VMs per report | rate (reports/s) | program | CPU per report (µs) | runs | spread | complete runs "
+        "| agent's rate (reports/s) |",
+        "|---|---|---|---|---|---|---|---|",
+    ]
+    for (vms, debit), resultats in cpu.items():
+        for nom, essais in resultats.items():
+            valeurs = [r["us_par_rapport"] for r in essais if r["us_par_rapport"]]
+            m = mediane(valeurs)
+            ecart = f"{(max(valeurs) - min(valeurs)) / m * 100:.1f} %" if valeurs else "—"
+            lignes.append(
+                f"| {vms} | {formater_debit(debit)} | {noms[nom]} | {f'{m:.2f}' if m else '—'} "
+                f"| {', '.join(f'{v:.2f}' if v else 'lost' for v in (r['us_par_rapport'] for r in essais))} "
+                f"| {ecart} | {len(valeurs)}/{len(essais)} "
+                f"| {formater_debit(mediane([r['debit_agent'] for r in essais]))} |")
+
+    def resume(valeurs, modele):
+        if not valeurs:
+            return "—"
+        return f"{modele.format(mediane(valeurs))} ({modele.format(min(valeurs))} to {modele.format(max(valeurs))})"
+
+    def ratio(a, b):
+        return a / b * 100
+
+    def surcout(a, b):
+        return (a / b - 1) * 100
+
+    entetes = ["VMs per report", "collector / baseline", "journal's cost (with / without − 1)"]
+    if avant:
+        entetes += ["current / earlier, with journal", "current / earlier, without journal"]
+    lignes += ["", "| " + " | ".join(entetes) + " |", "|" + "---|" * len(entetes)]
+    for (vms, debit), resultats in cpu.items():
+        cellules = [str(vms), resume(par_tour(resultats, "collecteur", "reference", ratio), "{:.0f} %"),
+                    resume(par_tour(resultats, "collecteur", "sans journal", surcout), "{:+.1f} %")]
+        if avant:
+            cellules += [resume(par_tour(resultats, "collecteur", "collecteur avant", ratio), "{:.1f} %"),
+                         resume(par_tour(resultats, "sans journal", "sans journal avant", ratio), "{:.1f} %")]
+        lignes.append("| " + " | ".join(cellules) + " |")
+    if avant:
+        lignes += ["", f"The earlier collector: `{avant['chemin']}`."]
+    lignes.append("")
+    return lignes
+
+
 def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, lourds_avant, lourds_apres, debits,
-                     au_dela, flottes, latences, hotes, vms_flotte, charges):
+                     au_dela, cpu, avant, flottes, latences, hotes, vms_flotte, charges):
     n = arguments.series
     lignes = [
         "# Benchmark results",
@@ -752,6 +993,9 @@ def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, l
                 f"| {formater_debit(m('trames'))} | {en_retard}/{len(resultats)} runs late, "
                 f"{mediane(retards) or 0:.2f} s |")
         lignes.append("")
+
+    if cpu:
+        lignes += section_cpu(arguments, cpu, infos, avant)
 
     if flottes:
         attendus = hotes * arguments.rapports_flotte
@@ -849,7 +1093,7 @@ def ecrire_resultats(arguments, infos, horodatage, duree_totale, charge_avant, l
 
 
 def analyseur_parties_par_defaut():
-    return "debit,flotte,latence,charge"
+    return "debit,cpu,flotte,latence,charge"
 
 
 def fusionner(chemin, texte, provenance):

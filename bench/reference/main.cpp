@@ -12,11 +12,17 @@
 // --charger it receives nothing: it loads a backup file into memory and
 // times the VACUUM INTO of that data.
 
+#include "ClesRapport.h"
+#include "FichierSauvegarde.h"
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QString>
+#include <QStringList>
+#include <QVector>
 
 #include <sqlite3.h>
 
@@ -65,24 +71,28 @@ sqlite3_stmt *preparer(sqlite3 *base, const char *sql)
     return requete;
 }
 
-// The collector's schema, indexes and foreign keys included, so that both
-// programs pay for the same rows.
+// The backup file's own schema, indexes and foreign keys included, so that
+// both programs pay for the same rows.
 void creerSchema(sqlite3 *base)
 {
     executer(base, "PRAGMA foreign_keys = ON;");
-    executer(base, "CREATE TABLE IF NOT EXISTS InfosHyperviseurs (id        INTEGER, "
-                   "name      VARCHAR(500)  NOT NULL, time      INTEGER       NOT NULL, "
-                   "cputemp   FLOAT, mbtemp    FLOAT, cpu       FLOAT, ram       FLOAT, "
-                   "disk      FLOAT, network   FLOAT, PRIMARY KEY(id))");
-    executer(base, "CREATE TABLE IF NOT EXISTS InfosVMs (id       INTEGER, "
-                   "idinfos  INTEGER        NOT NULL, name     VARCHAR(500)   NOT NULL, "
-                   "uuid     VARCHAR(50), state    SMALLINT, cpu      FLOAT, ram      INTEGER, "
-                   "maxram   INTEGER, network  FLOAT, PRIMARY KEY(id), FOREIGN KEY(idinfos) "
-                   "REFERENCES InfosHyperviseurs(id) ON DELETE CASCADE)");
-    executer(base, "CREATE INDEX IF NOT EXISTS InfosName  ON InfosHyperviseurs(name)");
-    executer(base, "CREATE INDEX IF NOT EXISTS InfosTime  ON InfosHyperviseurs(time)");
-    executer(base, "CREATE INDEX IF NOT EXISTS VMsIdinfos ON InfosVMs(idinfos)");
-    executer(base, "CREATE INDEX IF NOT EXISTS VMsName    ON InfosVMs(name)");
+    for (const QString &instruction : FichierSauvegarde::schema())
+        executer(base, instruction.toUtf8().constData());
+}
+
+// Every column of the report's keys, bound by position; with `idinfos`, the
+// hypervisor row's id first, as the store binds it.
+QByteArray insertion(const QString &table, const QVector<ClesRapport::Cle> &cles, bool idinfos)
+{
+    QStringList colonnes = ClesRapport::noms(cles);
+    if (idinfos)
+        colonnes.prepend(QStringLiteral("idinfos"));
+    QStringList marques;
+    for (int i = 0; i < colonnes.size(); ++i)
+        marques << QStringLiteral("?");
+    return QStringLiteral("INSERT INTO %1(%2) VALUES(%3)")
+        .arg(table, colonnes.join(QStringLiteral(", ")), marques.join(QStringLiteral(", ")))
+        .toUtf8();
 }
 
 void lier(sqlite3_stmt *requete, int indice, const QJsonValue &valeur)
@@ -130,28 +140,28 @@ struct Stockage
             return;
         }
         const QJsonObject rapport = document.object();
-        static const char *const clesHyperviseur[] = {"name", "time", "cputemp", "mbtemp", "cpu", "ram", "disk", "network"};
-        static const char *const clesVm[] = {"name", "uuid", "state", "cpu", "ram", "maxram", "network"};
+        const QVector<ClesRapport::Cle> &clesHyperviseur = ClesRapport::hyperviseur();
+        const QVector<ClesRapport::Cle> &clesVm = ClesRapport::vm();
 
         pas(debut);
-        for (int i = 0; i < 8; ++i)
-            lier(hyperviseur, i + 1, rapport.value(QLatin1String(clesHyperviseur[i])));
+        for (int i = 0; i < clesHyperviseur.size(); ++i)
+            lier(hyperviseur, i + 1, rapport.value(clesHyperviseur[i].nom));
         pas(hyperviseur);
         const sqlite3_int64 id = sqlite3_last_insert_rowid(base);
-        const QJsonArray vms = rapport.value(QLatin1String("vms")).toArray();
+        const QJsonArray vms = rapport.value(ClesRapport::vms).toArray();
         for (const QJsonValue &valeur : vms) {
             const QJsonObject machine = valeur.toObject();
             sqlite3_bind_int64(vm, 1, id);
-            for (int i = 0; i < 7; ++i)
-                lier(vm, i + 2, machine.value(QLatin1String(clesVm[i])));
+            for (int i = 0; i < clesVm.size(); ++i)
+                lier(vm, i + 2, machine.value(clesVm[i].nom));
             pas(vm);
         }
         pas(fin);
     }
 
-    long long compter(const char *sql)
+    long long lignes(const QString &table)
     {
-        sqlite3_stmt *requete = preparer(base, sql);
+        sqlite3_stmt *requete = preparer(base, (QStringLiteral("SELECT count(*) FROM ") + table).toUtf8().constData());
         long long n = sqlite3_step(requete) == SQLITE_ROW ? sqlite3_column_int64(requete, 0) : -1;
         sqlite3_finalize(requete);
         return n;
@@ -225,8 +235,8 @@ int charger(const std::string &source, const std::string &vacuum)
     sqlite3_backup_finish(copie);
     sqlite3_close(fichier);
     std::printf("lignes_hyperviseurs=%lld\nlignes_vms=%lld\nvmhwm_octets=%lld\n",
-                stockage.compter("SELECT count(*) FROM InfosHyperviseurs"),
-                stockage.compter("SELECT count(*) FROM InfosVMs"), picMemoire());
+                stockage.lignes(FichierSauvegarde::tableHyperviseurs()),
+                stockage.lignes(FichierSauvegarde::tableVMs()), picMemoire());
     if (!vacuum.empty())
         vacuumInto(stockage.base, vacuum);
     sqlite3_close(stockage.base);
@@ -285,9 +295,8 @@ int main(int argc, char *argv[])
     stockage.debut = preparer(stockage.base, "BEGIN");
     stockage.fin = preparer(stockage.base, "COMMIT");
     stockage.hyperviseur = preparer(stockage.base,
-        "INSERT INTO InfosHyperviseurs(name, time, cputemp, mbtemp, cpu, ram, disk, network) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
-    stockage.vm = preparer(stockage.base,
-        "INSERT INTO InfosVMs(idinfos, name, uuid, state, cpu, ram, maxram, network) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
+        insertion(FichierSauvegarde::tableHyperviseurs(), ClesRapport::hyperviseur(), false).constData());
+    stockage.vm = preparer(stockage.base, insertion(FichierSauvegarde::tableVMs(), ClesRapport::vm(), true).constData());
 
     std::printf("pret port=%d\n", port);
     std::fflush(stdout);
@@ -305,8 +314,9 @@ int main(int argc, char *argv[])
 
     std::printf("recus=%lld\navant_arret=%lld\napres_arret=%lld\nlignes_hyperviseurs=%lld\nlignes_vms=%lld\n"
                 "erreurs=%lld\npertes_noyau=%u\nvmhwm_octets=%lld\n",
-                avantArret + apresArret, avantArret, apresArret, stockage.compter("SELECT count(*) FROM InfosHyperviseurs"),
-                stockage.compter("SELECT count(*) FROM InfosVMs"), stockage.erreurs,
+                avantArret + apresArret, avantArret, apresArret,
+                stockage.lignes(FichierSauvegarde::tableHyperviseurs()),
+                stockage.lignes(FichierSauvegarde::tableVMs()), stockage.erreurs,
                 pertesNoyau(descripteur) - pertesInitiales, picMemoire());
     std::fflush(stdout);
 
