@@ -99,12 +99,13 @@ verifier "collecteur-outils : le simulateur seul" \
 echo "== Installation"
 (cd "$construction" && flock /tmp/apt.lock apt-get install -y -qq "./$(basename "$serveur")" "./$(basename "$sonde")") \
     >"$temporaire/apt.log" 2>&1 || { cat "$temporaire/apt.log" >&2; exit 1; }
-for fichier in /usr/bin/collecteur /usr/bin/collecteur-afficheur /usr/bin/collecteur-web /usr/bin/collecteur-sonde; do
+for fichier in /usr/bin/collecteur /usr/bin/collecteur-afficheur /usr/bin/collecteur-web /usr/bin/collecteur-archive \
+               /usr/bin/collecteur-sonde; do
     verifier "$fichier" test -x "$fichier"
 done
 for fichier in /lib/systemd/system/collecteur.service /lib/systemd/system/collecteur-web.service \
-               /lib/systemd/system/collecteur-sonde.service \
-               /etc/default/collecteur /etc/default/collecteur-sonde \
+               /lib/systemd/system/collecteur-archive.service /lib/systemd/system/collecteur-sonde.service \
+               /etc/default/collecteur /etc/default/collecteur-archive /etc/default/collecteur-sonde \
                /usr/share/doc/collecteur/README.md /usr/share/doc/collecteur/LICENSE \
                /usr/share/doc/collecteur/copyright /usr/share/doc/collecteur/changelog.Debian.gz \
                /usr/share/doc/collecteur-sonde/README.md /usr/share/doc/collecteur-sonde/copyright \
@@ -116,11 +117,13 @@ verifier "changelog lisible, version du paquet" \
     contient "^collecteur \\($(dpkg-deb -f "$serveur" Version)\\)" "$(zcat /usr/share/doc/collecteur/changelog.Debian.gz)"
 verifier "/etc/default/collecteur : fichier de configuration" \
     contient '^ */etc/default/collecteur ' "$(dpkg-query -W -f='${Conffiles}' collecteur)"
+verifier "/etc/default/collecteur-archive : fichier de configuration" \
+    contient '^ */etc/default/collecteur-archive ' "$(dpkg-query -W -f='${Conffiles}' collecteur)"
 verifier "/etc/default/collecteur-sonde : fichier de configuration" \
     contient '^ */etc/default/collecteur-sonde ' "$(dpkg-query -W -f='${Conffiles}' collecteur-sonde)"
 verifier "utilisateur système collecteur" test "$(id -u collecteur)" -lt 1000
 verifier "/var/lib/collecteur à l'utilisateur collecteur" proprietaire /var/lib/collecteur "collecteur:collecteur 750"
-for unite in collecteur collecteur-sonde; do
+for unite in collecteur collecteur-archive collecteur-sonde; do
     verifier "$unite.service activé" \
         lien "/etc/systemd/system/multi-user.target.wants/$unite.service" "/lib/systemd/system/$unite.service"
     documentation=$(sed -n 's|^Documentation=file://||p' "/lib/systemd/system/$unite.service")
