@@ -17,7 +17,6 @@ public:
 
     explicit AnalyseurOptions(const QString &description);
 
-    QCommandLineParser &parseur() { return m_parseur; }
     void ajouter(const QList<QCommandLineOption> &options) { m_parseur.addOptions(options); }
 
     // Aide: texte() is the help, for standard output, exit status 0.
