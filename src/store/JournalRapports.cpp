@@ -3,13 +3,13 @@
 
 #include "Console.h"
 #include "FichierSauvegarde.h"
+#include "SegmentJournal.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,33 +19,6 @@
 
 namespace {
 
-const QByteArray &entete()
-{
-    static const QByteArray octets("CJRNL001");
-    return octets;
-}
-constexpr int tailleEnregistrement = 6;
-
-// CRC-16/X-25, the checksum qChecksum gives, eight bytes at a step: Qt's own
-// goes four bits at a time, and was a tenth of the store's time.
-struct TablesSomme
-{
-    quint16 t[8][256] = {};
-    constexpr TablesSomme()
-    {
-        for (int octet = 0; octet < 256; ++octet) {
-            quint16 crc = quint16(octet);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 1) ? quint16((crc >> 1) ^ 0x8408) : quint16(crc >> 1);
-            t[0][octet] = crc;
-        }
-        for (int k = 1; k < 8; ++k) {
-            for (int octet = 0; octet < 256; ++octet)
-                t[k][octet] = quint16((t[k - 1][octet] >> 8) ^ t[0][t[k - 1][octet] & 0xff]);
-        }
-    }
-};
-constexpr TablesSomme tablesSomme;
 // Past this much waiting in memory, it is written at once.
 constexpr int tamponMax = 1024 * 1024;
 
@@ -155,19 +128,12 @@ JournalRapports::Recuperation JournalRapports::recuperer()
             continue;
         }
         const QByteArray octets = fichier.readAll();
-        qint64 position = 0;
-        if (octets.startsWith(entete())) {
-            position = entete().size();
-            while (position + tailleEnregistrement <= octets.size()) {
-                const char *debut = octets.constData() + position;
-                const quint32 longueur = qFromBigEndian<quint32>(debut);
-                const quint16 attendue = qFromBigEndian<quint16>(debut + 4);
-                if (qint64(longueur) > octets.size() - position - tailleEnregistrement
-                    || somme(debut + tailleEnregistrement, longueur) != attendue)
-                    break;
-                recuperation.rapports.append(QString::fromLatin1(debut + tailleEnregistrement, int(longueur)));
-                position += tailleEnregistrement + qint64(longueur);
-            }
+        qsizetype position = 0;
+        if (SegmentJournal::estSegment(octets.constData(), octets.size())) {
+            position = SegmentJournal::entete().size();
+            SegmentJournal::Enregistrement enregistrement;
+            while (SegmentJournal::suivant(octets.constData(), octets.size(), position, enregistrement))
+                recuperation.rapports.append(QString::fromLatin1(enregistrement.octets, int(enregistrement.taille)));
         }
         recuperation.octetsIgnores += octets.size() - position;
     }
@@ -185,7 +151,7 @@ bool JournalRapports::demarrer()
         return false;
     }
     m_enregistrements = 0;
-    m_tampon = entete();
+    m_tampon = SegmentJournal::entete();
     m_aSynchroniser = true;
     m_minuteur->start();
     return true;
@@ -201,10 +167,7 @@ void JournalRapports::ajouter(const QByteArray &octets)
 {
     if (!actif())
         return;
-    char enregistrement[tailleEnregistrement];
-    qToBigEndian<quint32>(quint32(octets.size()), enregistrement);
-    qToBigEndian<quint16>(somme(octets.constData(), octets.size()), enregistrement + 4);
-    m_tampon.append(enregistrement, tailleEnregistrement).append(octets);
+    SegmentJournal::ajouter(m_tampon, octets.constData(), octets.size());
     ++m_enregistrements;
     if (m_tampon.size() >= tamponMax)
         ecrire();
@@ -283,19 +246,4 @@ void JournalRapports::sauvegardeTerminee(const QString &sauvegarde)
         QDir(m_dossier).entryList({FichierSauvegarde::filtreSegmentsAssignes(sauvegarde)}, QDir::Files | QDir::System);
     for (const QString &nom : noms)
         QFile::remove(chemin(nom));
-}
-
-quint16 JournalRapports::somme(const char *donnees, qsizetype taille)
-{
-    const auto &t = tablesSomme.t;
-    const auto *p = reinterpret_cast<const uchar *>(donnees);
-    quint16 crc = 0xffff;
-    for (; taille >= 8; taille -= 8, p += 8) {
-        crc ^= quint16(p[0] | (p[1] << 8));
-        crc = t[7][crc & 0xff] ^ t[6][crc >> 8] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]]
-              ^ t[0][p[7]];
-    }
-    for (; taille > 0; --taille)
-        crc = quint16((crc >> 8) ^ t[0][(crc ^ *p++) & 0xff]);
-    return quint16(~crc);
 }

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: MIT
+#ifndef SEGMENTJOURNAL_H
+#define SEGMENTJOURNAL_H
+
+#include <QByteArray>
+
+// A segment of the collector's journal, as the collector writes it and the
+// dashboard reads the hour in progress from it: a fixed header, then one
+// record per report, its length (32-bit big-endian), a CRC-16 of its bytes
+// and its Latin-1 bytes. A torn or damaged record ends the segment.
+namespace SegmentJournal {
+
+// The segment's first bytes.
+const QByteArray &entete();
+// Length and checksum, before a record's bytes.
+constexpr int tailleEnregistrement = 6;
+
+// Each record's checksum: CRC-16/X-25, as qChecksum computes it.
+quint16 somme(const char *donnees, qsizetype taille);
+
+// Appends the record of `octets` to `tampon`.
+void ajouter(QByteArray &tampon, const char *octets, qsizetype taille);
+
+struct Enregistrement
+{
+    const char *octets = nullptr;
+    qsizetype taille = 0;
+};
+
+// The record at `position` in a segment's `taille` bytes, `position` moved
+// past it; false at the end or on a torn or damaged record. The first
+// record is at entete().size(), once the header is checked (estSegment()).
+bool suivant(const char *segment, qsizetype taille, qsizetype &position, Enregistrement &enregistrement,
+             bool verifier = true);
+bool estSegment(const char *segment, qsizetype taille);
+
+} // namespace SegmentJournal
+
+#endif
