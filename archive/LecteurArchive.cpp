@@ -2,7 +2,7 @@
 #include "LecteurArchive.h"
 
 #include "FichierArchive.h"
-#include "FichierRrd.h"
+#include "LectureRrd.h"
 
 #include <QDir>
 #include <QFile>
@@ -69,11 +69,11 @@ LecteurArchive::Historique LecteurArchive::lire(const QString &archive, const QS
 bool LecteurArchive::lireSerie(const QString &chemin, qint64 depuis, qint64 jusqua, qint64 resolution, Serie &serie,
                                QString &erreur)
 {
-    FichierRrd::Lecture moyennes;
-    FichierRrd::Lecture maximums;
+    LectureRrd::Lecture moyennes;
+    LectureRrd::Lecture maximums;
     const QStringList &fonctions = FichierArchive::fonctions();
-    if (!FichierRrd::lire(chemin, fonctions.at(0), depuis, jusqua, resolution, moyennes, erreur)
-        || !FichierRrd::lire(chemin, fonctions.at(1), depuis, jusqua, resolution, maximums, erreur))
+    if (!LectureRrd::lire(chemin, fonctions.at(0), depuis, jusqua, resolution, moyennes, erreur)
+        || !LectureRrd::lire(chemin, fonctions.at(1), depuis, jusqua, resolution, maximums, erreur))
         return false;
     serie.pas = moyennes.pas;
     serie.sources = moyennes.sources;
