@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "SegmentJournal.h"
 
+#include "FichierSauvegarde.h"
+
+#include <QDir>
+#include <QRegularExpression>
 #include <QtEndian>
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -29,6 +35,18 @@ struct TablesSomme
     }
 };
 constexpr TablesSomme tablesSomme;
+
+const QRegularExpression &motifLibre()
+{
+    static const QRegularExpression motif(FichierSauvegarde::motifSegmentJournal());
+    return motif;
+}
+
+const QRegularExpression &motifAssigne()
+{
+    static const QRegularExpression motif(FichierSauvegarde::motifSegmentAssigne());
+    return motif;
+}
 
 } // namespace
 
@@ -80,6 +98,24 @@ bool suivant(const char *segment, qsizetype taille, qsizetype &position, Enregis
     enregistrement.taille = qsizetype(longueur);
     position += tailleEnregistrement + qsizetype(longueur);
     return true;
+}
+
+QList<Segment> segments(const QString &dossier)
+{
+    QList<Segment> resultat;
+    const QStringList noms = QDir(dossier).entryList({FichierSauvegarde::filtreSegmentsJournal()}, QDir::Files | QDir::System);
+    for (const QString &nom : noms) {
+        const QRegularExpressionMatch libre = motifLibre().match(nom);
+        if (libre.hasMatch()) {
+            resultat.append({libre.captured(1).toInt(), nom, QString()});
+            continue;
+        }
+        const QRegularExpressionMatch assigne = motifAssigne().match(nom);
+        if (assigne.hasMatch())
+            resultat.append({assigne.captured(2).toInt(), nom, assigne.captured(1)});
+    }
+    std::sort(resultat.begin(), resultat.end(), [](const Segment &a, const Segment &b) { return a.numero < b.numero; });
+    return resultat;
 }
 
 } // namespace SegmentJournal

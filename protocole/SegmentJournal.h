@@ -3,6 +3,8 @@
 #define SEGMENTJOURNAL_H
 
 #include <QByteArray>
+#include <QList>
+#include <QString>
 
 // A segment of the collector's journal, as the collector writes it and the
 // dashboard reads the hour in progress from it: a fixed header, then one
@@ -33,6 +35,18 @@ struct Enregistrement
 bool suivant(const char *segment, qsizetype taille, qsizetype &position, Enregistrement &enregistrement,
              bool verifier = true);
 bool estSegment(const char *segment, qsizetype taille);
+
+// A segment in the collector's folder, by its name (FichierSauvegarde's).
+struct Segment
+{
+    int numero = 0;
+    QString nom;
+    // The backup it was assigned to, empty while reports are written to it.
+    QString sauvegarde;
+};
+
+// Every segment in `dossier`, in the order they were begun.
+QList<Segment> segments(const QString &dossier);
 
 } // namespace SegmentJournal
 

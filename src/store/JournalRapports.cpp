@@ -8,10 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTimer>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -21,43 +19,6 @@ namespace {
 
 // Past this much waiting in memory, it is written at once.
 constexpr int tamponMax = 1024 * 1024;
-
-const QRegularExpression &motifLibre()
-{
-    static const QRegularExpression motif(FichierSauvegarde::motifSegmentJournal());
-    return motif;
-}
-
-const QRegularExpression &motifAssigne()
-{
-    static const QRegularExpression motif(FichierSauvegarde::motifSegmentAssigne());
-    return motif;
-}
-
-struct Segment
-{
-    int numero;
-    QString nom;
-    QString sauvegarde;
-};
-
-QList<Segment> segments(const QString &dossier)
-{
-    QList<Segment> resultat;
-    const QStringList noms = QDir(dossier).entryList({FichierSauvegarde::filtreSegmentsJournal()}, QDir::Files | QDir::System);
-    for (const QString &nom : noms) {
-        const QRegularExpressionMatch libre = motifLibre().match(nom);
-        if (libre.hasMatch()) {
-            resultat.append({libre.captured(1).toInt(), nom, QString()});
-            continue;
-        }
-        const QRegularExpressionMatch assigne = motifAssigne().match(nom);
-        if (assigne.hasMatch())
-            resultat.append({assigne.captured(2).toInt(), nom, assigne.captured(1)});
-    }
-    std::sort(resultat.begin(), resultat.end(), [](const Segment &a, const Segment &b) { return a.numero < b.numero; });
-    return resultat;
-}
 
 QString texteErreur(int erreur)
 {
@@ -103,7 +64,7 @@ bool JournalRapports::segmentsAssignes(const QString &dossier, const QString &sa
 int JournalRapports::prochainNumero() const
 {
     int numero = 0;
-    for (const Segment &segment : segments(m_dossier))
+    for (const SegmentJournal::Segment &segment : SegmentJournal::segments(m_dossier))
         numero = qMax(numero, segment.numero);
     return qMax(numero, m_numero) + 1;
 }
@@ -111,7 +72,7 @@ int JournalRapports::prochainNumero() const
 JournalRapports::Recuperation JournalRapports::recuperer()
 {
     Recuperation recuperation;
-    for (const Segment &segment : segments(m_dossier)) {
+    for (const SegmentJournal::Segment &segment : SegmentJournal::segments(m_dossier)) {
         recuperation.trouve = true;
         if (!segment.sauvegarde.isEmpty()) {
             if (QFileInfo::exists(chemin(segment.sauvegarde))) {
@@ -228,7 +189,7 @@ void JournalRapports::assigner(const QString &sauvegarde)
         }
     }
     // Segments of earlier backups that failed hold rows this one takes too.
-    for (const Segment &segment : segments(m_dossier)) {
+    for (const SegmentJournal::Segment &segment : SegmentJournal::segments(m_dossier)) {
         if (!segment.sauvegarde.isEmpty() && QFileInfo::exists(chemin(segment.sauvegarde)))
             continue;
         const QString nom = FichierSauvegarde::nomSegmentAssigne(sauvegarde, segment.numero);
