@@ -28,8 +28,9 @@ public:
         double valeur(int ligne, int source) const { return valeurs[size_t(ligne) * size_t(sources.size()) + size_t(source)]; }
     };
 
-    // The rows of `fonction` covering [debut, fin] at the finest tier that
-    // covers them all and is no finer than `resolution` seconds.
+    // The rows of `fonction` covering [debut, fin], from the tier whose step
+    // is nearest `resolution` seconds among those that hold all of it
+    // (rrd_fetch's choice; the coarsest tier when none does).
     static bool lire(const QString &chemin, const QString &fonction, qint64 debut, qint64 fin, qint64 resolution,
                      Lecture &lecture, QString &erreur);
     // The time of the last update; -1 when the file cannot be read.

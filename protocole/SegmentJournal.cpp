@@ -92,10 +92,11 @@ bool suivant(const char *segment, qsizetype taille, qsizetype &position, Enregis
     const quint32 longueur = qFromBigEndian<quint32>(debut);
     if (qint64(longueur) > qint64(taille - position - tailleEnregistrement))
         return false;
-    if (verifier && somme(debut + tailleEnregistrement, qsizetype(longueur)) != qFromBigEndian<quint16>(debut + 4))
-        return false;
     enregistrement.octets = debut + tailleEnregistrement;
     enregistrement.taille = qsizetype(longueur);
+    enregistrement.sommeAttendue = qFromBigEndian<quint16>(debut + 4);
+    if (verifier && !enregistrement.intact())
+        return false;
     position += tailleEnregistrement + qsizetype(longueur);
     return true;
 }

@@ -27,11 +27,15 @@ struct Enregistrement
 {
     const char *octets = nullptr;
     qsizetype taille = 0;
+    quint16 sommeAttendue = 0;
+
+    bool intact() const { return somme(octets, taille) == sommeAttendue; }
 };
 
 // The record at `position` in a segment's `taille` bytes, `position` moved
-// past it; false at the end or on a torn or damaged record. The first
-// record is at entete().size(), once the header is checked (estSegment()).
+// past it; false at the end or on a torn record, or on a damaged one when
+// `verifier` (otherwise intact() tells). The first record is at
+// entete().size(), once the header is checked (estSegment()).
 bool suivant(const char *segment, qsizetype taille, qsizetype &position, Enregistrement &enregistrement,
              bool verifier = true);
 bool estSegment(const char *segment, qsizetype taille);
