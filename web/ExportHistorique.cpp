@@ -51,10 +51,16 @@ QByteArray ExportHistorique::json(const Historique &historique)
 {
     const DemandeHistorique &demande = historique.demande;
     QJsonArray sources;
-    for (const SourceHistorique &source : historique.sources)
-        sources.append(QJsonObject{{QStringLiteral("type"), QLatin1String(typeSource(source.type))},
-                                   {QStringLiteral("resolution"), double(source.resolution)},
-                                   {QStringLiteral("lignes"), double(source.lignes)}});
+    for (const SourceHistorique &source : historique.sources) {
+        QJsonObject objet{{QStringLiteral("type"), QLatin1String(typeSource(source.type))},
+                          {QStringLiteral("resolution"), double(source.resolution)},
+                          {QStringLiteral("lignes"), double(source.lignes)}};
+        if (source.type == SourceHistorique::Archive) {
+            objet.insert(QStringLiteral("jusqua"), double(source.jusqua));
+            objet.insert(QStringLiteral("palier"), double(source.palier));
+        }
+        sources.append(objet);
+    }
     QJsonArray vms;
     for (const SerieHistorique &vm : historique.vms) {
         QJsonObject objet = series(vm, ClesRapport::mesuresVM());

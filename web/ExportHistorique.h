@@ -13,7 +13,7 @@ class ExportHistorique
 {
 public:
     // {nom, vm?, depuis, jusqua, pas, fichiers, illisibles, segments,
-    //  sources[{type, resolution, lignes}], erreurs[],
+    //  sources[{type, resolution, lignes, jusqua and palier (archive)}], erreurs[],
     //  hyperviseur{t[], cpu[]...}, vms[{nom, uuid, t[], cpu[]...}]}
     static QByteArray json(const Historique &historique);
     // A header row (time in ISO 8601 UTC, then each measure with its unit),

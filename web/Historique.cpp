@@ -142,7 +142,7 @@ Historique Historique::lire(const DemandeHistorique &demande)
                                          archive.vm(nom.constData(), int(nom.size()), nullptr, 0).cumuls);
             }
             if (lignes > 0)
-                historique.sources.append({SourceHistorique::Archive, groupe, lignes});
+                historique.sources.append({SourceHistorique::Archive, groupe, lignes, borne, palier});
         }
     }
 

@@ -34,6 +34,8 @@ struct SourceHistorique
     Type type = Fichiers;
     qint64 resolution = 0; // seconds a point stands for
     qint64 lignes = 0;     // the hypervisor's rows taken from it
+    qint64 jusqua = 0;     // the archive: the end of what it gives, the others after it
+    qint64 palier = 0;     // the archive: the step of the rows averaged into a point
 };
 
 // A hypervisor's history over any range, without holes or points twice:
