@@ -76,18 +76,21 @@ SerieHistorique serie(const QString &nom, const QString &uuid, const QVector<con
 }
 
 // What a point of the raw files stands for: the grid's step, or the
-// agents' interval when that is longer (the usual gap between points).
+// agents' interval when that is longer, each bin then holding one report
+// at most (the usual gap between them, whatever a silence in between).
 qint64 resolution(const SerieCumulee &serie, qint64 pas)
 {
+    qint64 lignes = 0;
     std::vector<double> ecarts;
     double precedent = qQNaN();
     for (const Cumul &cumul : serie) {
+        lignes += cumul.lignes;
         const double temps = cumul.sommeTemps / double(cumul.lignes);
         if (std::isfinite(precedent))
             ecarts.push_back(temps - precedent);
         precedent = temps;
     }
-    if (ecarts.empty())
+    if (ecarts.empty() || lignes >= 2 * qint64(serie.size()))
         return pas;
     std::nth_element(ecarts.begin(), ecarts.begin() + std::ptrdiff_t(ecarts.size() / 2), ecarts.end());
     return qMax(pas, qint64(std::llround(ecarts[ecarts.size() / 2])));

@@ -32,6 +32,7 @@ def main():
     p.add_argument("--vms", type=int, default=20)
     p.add_argument("--rapports", type=int, default=360)
     p.add_argument("--intervalle", type=int, default=10)
+    p.add_argument("--nom", default="hv-lab-%04d", help="host names, numbered from 1 (default: hv-lab-%%04d)")
     p.add_argument("--fin", type=int, default=int(time.time()) // 3600 * 3600,
                    help="Unix time of the hour's end (default: the last full hour)")
     p.add_argument("dossier")
@@ -53,7 +54,7 @@ def main():
         for h in range(a.hyperviseurs):
             hid += 1
             x = 0.5 + 0.5 * math.sin((t / 600.0) + h)
-            hotes.append((hid, "hv-lab-%04d" % (h + 1), t, 40 + 20 * x, 35 + 5 * x,
+            hotes.append((hid, a.nom % (h + 1), t, 40 + 20 * x, 35 + 5 * x,
                           round(100 * x, 1), 60 + 10 * x, 50.0, round(800 * x, 2)))
             for v in range(a.vms):
                 vid += 1
