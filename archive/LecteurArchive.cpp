@@ -42,7 +42,7 @@ QStringList LecteurArchive::vms(const QString &archive, const QString &hypervise
 }
 
 LecteurArchive::Historique LecteurArchive::lire(const QString &archive, const QString &hyperviseur, qint64 depuis,
-                                                qint64 jusqua, qint64 resolution, const QString &vm)
+                                                qint64 jusqua, qint64 resolution, const QStringList *choisies)
 {
     Historique historique;
     const QString chemin = FichierArchive::cheminHyperviseur(archive, hyperviseur);
@@ -53,12 +53,12 @@ LecteurArchive::Historique LecteurArchive::lire(const QString &archive, const QS
     historique.hyperviseur.nom = hyperviseur;
     if (!lireSerie(chemin, depuis, jusqua, resolution, historique.hyperviseur, erreur))
         historique.erreurs.append(QStringLiteral("%1 : %2").arg(chemin, erreur));
-    const QStringList noms = vm.isNull() ? vms(archive, hyperviseur) : QStringList{vm};
+    const QStringList noms = choisies ? *choisies : vms(archive, hyperviseur);
     for (const QString &nom : noms) {
         Serie serie;
         serie.nom = nom;
         const QString cheminVM = FichierArchive::cheminVM(archive, hyperviseur, nom);
-        if (!vm.isNull() && !QFile::exists(cheminVM))
+        if (choisies && !QFile::exists(cheminVM))
             continue;
         if (lireSerie(cheminVM, depuis, jusqua, resolution, serie, erreur))
             historique.vms.append(serie);

@@ -33,9 +33,10 @@ public:
     };
 
     // `resolution`: the step wanted, seconds; of the tiers that hold all of
-    // the range, the one whose step is nearest. Only VM `vm` when it is not null.
+    // the range, the one whose step is nearest. Only the VMs named in `vms`
+    // (those of them in the archive) when it is not null.
     static Historique lire(const QString &archive, const QString &hyperviseur, qint64 depuis, qint64 jusqua,
-                           qint64 resolution = 1, const QString &vm = QString());
+                           qint64 resolution = 1, const QStringList *vms = nullptr);
     // The names of the hypervisor's VMs in the archive, sorted.
     static QStringList vms(const QString &archive, const QString &hyperviseur);
 

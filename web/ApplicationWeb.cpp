@@ -183,6 +183,9 @@ ReponseHttp ApplicationWeb::historique(const QString &sauvegardes, const QString
     const QString vm = requete.parametres.value(QStringLiteral("vm"));
     if (!vm.isEmpty())
         demande.vm = vm;
+    // The host's page draws its own series alone: its VMs' rows, twenty
+    // times as many, are not read for it.
+    demande.vms = requete.parametres.value(QStringLiteral("vms")) != QLatin1String("aucune");
     bool depuisLu = false;
     bool jusquaLu = false;
     demande.depuis = requete.parametres.value(QStringLiteral("depuis")).toLongLong(&depuisLu);
@@ -191,7 +194,7 @@ ReponseHttp ApplicationWeb::historique(const QString &sauvegardes, const QString
     if (demande.hyperviseur.isEmpty() || !depuisLu || !jusquaLu || demande.depuis < 0 || demande.jusqua < demande.depuis
         || demande.jusqua - demande.depuis > dureeHistoriqueMaximum
         || (format != QLatin1String("json") && format != QLatin1String("csv")))
-        return ReponseHttp::texte(400, QStringLiteral("Attendu : hyperviseur=NOM&depuis=T&jusqua=T[&vm=NOM][&format=csv] "
+        return ReponseHttp::texte(400, QStringLiteral("Attendu : hyperviseur=NOM&depuis=T&jusqua=T[&vm=NOM|&vms=aucune][&format=csv] "
                                                       "(secondes Unix, au plus %1 jours).")
                                            .arg(dureeHistoriqueMaximum / 86400));
     const Historique lu = Historique::lire(demande);

@@ -110,6 +110,10 @@ Historique Historique::lire(const DemandeHistorique &demande)
     const qint64 debutBrut = premier < 0 ? infini : premier;
     const QStringList mesuresHyperviseur = ClesRapport::noms(ClesRapport::mesuresHyperviseur());
     const QStringList mesuresVM = ClesRapport::noms(ClesRapport::mesuresVM());
+    ChoixVMs vms;
+    vms.mode = !demande.vm.isNull() ? ChoixVMs::Une : demande.vms ? ChoixVMs::Toutes : ChoixVMs::Aucune;
+    vms.nom = demande.vm;
+    const QStringList choisies = vms.mode == ChoixVMs::Une ? QStringList{vms.nom} : QStringList();
 
     // The archive holds what ends by `borne`, the raw files and the journal
     // what comes after. Files are deleted once archived, oldest first, so
@@ -121,7 +125,8 @@ Historique Historique::lire(const DemandeHistorique &demande)
     const qint64 derniere = cheminArchive.isEmpty() ? -1 : LectureRrd::derniereMiseAJour(cheminArchive);
     if (derniere > 0 && (longue || debutBrut > demande.depuis)) {
         const LecteurArchive::Historique lu = LecteurArchive::lire(demande.archive, demande.hyperviseur, demande.depuis,
-                                                                   demande.jusqua, longue ? pas : 1, demande.vm);
+                                                                   demande.jusqua, longue ? pas : 1,
+                                                                   vms.mode == ChoixVMs::Toutes ? nullptr : &choisies);
         historique.erreurs = lu.erreurs;
         const qint64 palier = lu.hyperviseur.pas;
         if (palier > 0) {
@@ -161,10 +166,10 @@ Historique Historique::lire(const DemandeHistorique &demande)
     if (grille.min <= grille.max) {
         const QVector<LecteurHistorique::Fichier> choisis = LecteurHistorique::fichiers(demande.sauvegardes, grille.min, grille.max);
         historique.fichiers = int(choisis.size());
-        historique.illisibles = LecteurHistorique::lire(choisis, demande.hyperviseur, demande.vm, grille, brut);
+        historique.illisibles = LecteurHistorique::lire(choisis, demande.hyperviseur, vms, grille, brut);
         const qint64 lignesFichiers = brut.lignes;
         const LecteurJournal::Bilan journal =
-            LecteurJournal::lire(demande.sauvegardes, demande.hyperviseur, demande.vm, grille, brut);
+            LecteurJournal::lire(demande.sauvegardes, demande.hyperviseur, vms, grille, brut);
         historique.segments = journal.segments;
         const qint64 pasBrut = resolution(brut.hyperviseur, pas);
         if (lignesFichiers > 0)

@@ -11,7 +11,8 @@ struct DemandeHistorique
     QString sauvegardes;
     QString archive; // empty: none
     QString hyperviseur;
-    QString vm; // null: the hypervisor and all of its VMs
+    QString vm; // not null: that VM alone
+    bool vms = true; // false: none of them
     qint64 depuis = 0; // Unix seconds, both included
     qint64 jusqua = 0;
     int points = 1500;

@@ -124,7 +124,7 @@ struct Demande
 {
     QByteArray nom;
     QByteArray vm;
-    bool uneVM = false;
+    ChoixVMs::Mode vms = ChoixVMs::Toutes;
     GrilleHistorique grille;
 };
 
@@ -159,7 +159,7 @@ bool lireFichier(const QString &chemin, const Demande &demande, SeriesCumulees &
     };
     const auto lierVMs = [&demande](sqlite3_stmt *r) {
         sqlite3_bind_text(r, 1, demande.nom.constData(), int(demande.nom.size()), SQLITE_STATIC);
-        if (demande.uneVM)
+        if (demande.vms == ChoixVMs::Une)
             sqlite3_bind_text(r, 2, demande.vm.constData(), int(demande.vm.size()), SQLITE_STATIC);
     };
     const auto ligneVM = [&](sqlite3_stmt *r) {
@@ -178,7 +178,8 @@ bool lireFichier(const QString &chemin, const Demande &demande, SeriesCumulees &
     static const QByteArray toutesLesVMs = texteVMs(false);
     static const QByteArray uneVM = texteVMs(true);
     return executer(base.get(), texteHyperviseur(), lierHyperviseur, ligneHyperviseur)
-           && executer(base.get(), demande.uneVM ? uneVM : toutesLesVMs, lierVMs, ligneVM);
+           && (demande.vms == ChoixVMs::Aucune
+               || executer(base.get(), demande.vms == ChoixVMs::Une ? uneVM : toutesLesVMs, lierVMs, ligneVM));
 }
 
 } // namespace
@@ -219,13 +220,13 @@ qint64 LecteurHistorique::debut(const QString &dossier)
     return -1;
 }
 
-int LecteurHistorique::lire(const QVector<Fichier> &choisis, const QString &nom, const QString &vm,
+int LecteurHistorique::lire(const QVector<Fichier> &choisis, const QString &nom, const ChoixVMs &vms,
                             const GrilleHistorique &grille, SeriesCumulees &series)
 {
     Demande demande;
     demande.nom = nom.toUtf8();
-    demande.vm = vm.toUtf8();
-    demande.uneVM = !vm.isNull();
+    demande.vm = vms.nom.toUtf8();
+    demande.vms = vms.mode;
     demande.grille = grille;
 
     // A host's rows are spread over the whole of each file: reading them is

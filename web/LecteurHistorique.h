@@ -34,10 +34,10 @@ public:
     static qint64 debut(const QString &dossier);
 
     // Adds the rows of hypervisor `nom` timed in the grid's [min, max], and
-    // its VMs' (only `vm`'s when it is not null), to `series`. Returns how
-    // many files could not be read.
-    static int lire(const QVector<Fichier> &fichiers, const QString &nom, const QString &vm, const GrilleHistorique &grille,
-                    SeriesCumulees &series);
+    // those of the VMs chosen, to `series`. Returns how many files could not
+    // be read.
+    static int lire(const QVector<Fichier> &fichiers, const QString &nom, const ChoixVMs &vms,
+                    const GrilleHistorique &grille, SeriesCumulees &series);
 };
 
 #endif

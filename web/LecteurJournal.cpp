@@ -43,7 +43,7 @@ private:
     QByteArray m_latin1;
 };
 
-void ajouter(const RapportHyperviseur &rapport, const QString &vm, const GrilleHistorique &grille, SeriesCumulees &series)
+void ajouter(const RapportHyperviseur &rapport, const ChoixVMs &vms, const GrilleHistorique &grille, SeriesCumulees &series)
 {
     const qint64 fin = grille.fin(rapport.time);
     Cumul &cumul = series.hyperviseur[fin];
@@ -53,7 +53,7 @@ void ajouter(const RapportHyperviseur &rapport, const QString &vm, const GrilleH
         cumul.ajouter(mesure++, rapport.*champ.valeur);
     ++series.lignes;
     for (const RapportVM &lue : rapport.vms) {
-        if (!vm.isNull() && lue.nom != vm)
+        if (!vms.garde(lue.nom))
             continue;
         const QByteArray nom = lue.nom.toUtf8();
         const QByteArray uuid = lue.uuid.toUtf8();
@@ -69,7 +69,7 @@ void ajouter(const RapportHyperviseur &rapport, const QString &vm, const GrilleH
 
 } // namespace
 
-LecteurJournal::Bilan LecteurJournal::lire(const QString &dossier, const QString &nom, const QString &vm,
+LecteurJournal::Bilan LecteurJournal::lire(const QString &dossier, const QString &nom, const ChoixVMs &vms,
                                            const GrilleHistorique &grille, SeriesCumulees &series)
 {
     Bilan bilan;
@@ -101,7 +101,7 @@ LecteurJournal::Bilan LecteurJournal::lire(const QString &dossier, const QString
             if (!LecteurRapport::decoder(QString::fromLatin1(enregistrement.octets, int(enregistrement.taille)), rapport)
                 || rapport.nom != nom || !grille.contient(rapport.time))
                 continue;
-            ajouter(rapport, vm, grille, series);
+            ajouter(rapport, vms, grille, series);
             ++bilan.rapports;
         }
     }

@@ -23,8 +23,8 @@ public:
     };
 
     // Adds the reports of hypervisor `nom` timed in the grid's [min, max],
-    // and its VMs' (only `vm`'s when it is not null), to `series`.
-    static Bilan lire(const QString &dossier, const QString &nom, const QString &vm, const GrilleHistorique &grille,
+    // with the VMs chosen, to `series`.
+    static Bilan lire(const QString &dossier, const QString &nom, const ChoixVMs &vms, const GrilleHistorique &grille,
                       SeriesCumulees &series);
 };
 

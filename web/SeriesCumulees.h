@@ -55,6 +55,16 @@ struct Cumul
     void ajouter(const Cumul &autre);
 };
 
+// Which VMs' series a history takes: all, one by its name, or none.
+struct ChoixVMs
+{
+    enum Mode { Toutes, Une, Aucune };
+    Mode mode = Toutes;
+    QString nom;
+
+    bool garde(const QString &vm) const { return mode == Toutes || (mode == Une && vm == nom); }
+};
+
 // By each bin's end.
 using SerieCumulee = QMap<qint64, Cumul>;
 

@@ -416,7 +416,7 @@ async function chargerHistorique() {
   const [depuis, jusqua] = plageCourante();
   $("plage-debut").value = texteLocal(depuis);
   $("plage-fin").value = texteLocal(jusqua);
-  const url = "api/historique?hyperviseur=" + encodeURIComponent(nom) + (vm !== null ? "&vm=" + encodeURIComponent(vm) : "")
+  const url = "api/historique?hyperviseur=" + encodeURIComponent(nom) + (vm !== null ? "&vm=" + encodeURIComponent(vm) : "&vms=aucune")
     + "&depuis=" + depuis + "&jusqua=" + jusqua;
   // The same request as CSV: exactly what the charts show.
   $("export-csv").href = url + "&format=csv";
