@@ -420,6 +420,7 @@ async function chargerHistorique() {
     + "&depuis=" + depuis + "&jusqua=" + jusqua;
   // The same request as CSV: exactly what the charts show.
   $("export-csv").href = url + "&format=csv";
+  $("export-csv").hidden = false;
   $("historique-etat").textContent = "lecture de l'historique…";
   try {
     const r = await fetch(url, { cache: "no-store" });
