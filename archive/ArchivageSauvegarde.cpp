@@ -4,6 +4,7 @@
 #include "FichierArchive.h"
 #include "FichierRrd.h"
 #include "FileTaches.h"
+#include "LectureRrd.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,7 +99,7 @@ qint64 ArchivageSauvegarde::preparer(const QString &chemin, const QString &hyper
             return connue.value();
     }
     if (QFileInfo::exists(chemin)) {
-        const qint64 derniere = FichierRrd::derniereMiseAJour(chemin);
+        const qint64 derniere = LectureRrd::derniereMiseAJour(chemin);
         if (derniere < 0)
             erreur = QStringLiteral("fichier RRD illisible");
         return derniere;

@@ -2,7 +2,7 @@
 #include "LecteurArchive.h"
 
 #include "FichierArchive.h"
-#include "FichierRrd.h"
+#include "LectureRrd.h"
 
 #include <QDir>
 #include <QFile>
@@ -42,7 +42,7 @@ QStringList LecteurArchive::vms(const QString &archive, const QString &hypervise
 }
 
 LecteurArchive::Historique LecteurArchive::lire(const QString &archive, const QString &hyperviseur, qint64 depuis,
-                                                qint64 jusqua, qint64 resolution)
+                                                qint64 jusqua, qint64 resolution, const QStringList *choisies)
 {
     Historique historique;
     const QString chemin = FichierArchive::cheminHyperviseur(archive, hyperviseur);
@@ -53,11 +53,13 @@ LecteurArchive::Historique LecteurArchive::lire(const QString &archive, const QS
     historique.hyperviseur.nom = hyperviseur;
     if (!lireSerie(chemin, depuis, jusqua, resolution, historique.hyperviseur, erreur))
         historique.erreurs.append(QStringLiteral("%1 : %2").arg(chemin, erreur));
-    const QStringList noms = vms(archive, hyperviseur);
+    const QStringList noms = choisies ? *choisies : vms(archive, hyperviseur);
     for (const QString &nom : noms) {
         Serie serie;
         serie.nom = nom;
         const QString cheminVM = FichierArchive::cheminVM(archive, hyperviseur, nom);
+        if (choisies && !QFile::exists(cheminVM))
+            continue;
         if (lireSerie(cheminVM, depuis, jusqua, resolution, serie, erreur))
             historique.vms.append(serie);
         else
@@ -69,11 +71,11 @@ LecteurArchive::Historique LecteurArchive::lire(const QString &archive, const QS
 bool LecteurArchive::lireSerie(const QString &chemin, qint64 depuis, qint64 jusqua, qint64 resolution, Serie &serie,
                                QString &erreur)
 {
-    FichierRrd::Lecture moyennes;
-    FichierRrd::Lecture maximums;
+    LectureRrd::Lecture moyennes;
+    LectureRrd::Lecture maximums;
     const QStringList &fonctions = FichierArchive::fonctions();
-    if (!FichierRrd::lire(chemin, fonctions.at(0), depuis, jusqua, resolution, moyennes, erreur)
-        || !FichierRrd::lire(chemin, fonctions.at(1), depuis, jusqua, resolution, maximums, erreur))
+    if (!LectureRrd::lire(chemin, fonctions.at(0), depuis, jusqua, resolution, moyennes, erreur)
+        || !LectureRrd::lire(chemin, fonctions.at(1), depuis, jusqua, resolution, maximums, erreur))
         return false;
     serie.pas = moyennes.pas;
     serie.sources = moyennes.sources;

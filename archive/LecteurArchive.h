@@ -32,10 +32,11 @@ public:
         QStringList erreurs;
     };
 
-    // `resolution`: the coarsest step wanted, seconds; a finer tier is never
-    // used past its span.
+    // `resolution`: the step wanted, seconds; of the tiers that hold all of
+    // the range, the one whose step is nearest. Only the VMs named in `vms`
+    // (those of them in the archive) when it is not null.
     static Historique lire(const QString &archive, const QString &hyperviseur, qint64 depuis, qint64 jusqua,
-                           qint64 resolution = 1);
+                           qint64 resolution = 1, const QStringList *vms = nullptr);
     // The names of the hypervisor's VMs in the archive, sorted.
     static QStringList vms(const QString &archive, const QString &hyperviseur);
 

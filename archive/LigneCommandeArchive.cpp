@@ -3,8 +3,7 @@
 
 #include "AnalyseurOptions.h"
 #include "Duree.h"
-
-#include <QDir>
+#include "FichierArchive.h"
 
 LigneCommandeArchive::Resultat LigneCommandeArchive::analyser(const QStringList &arguments,
                                                               ParametresArchive &parametres, QString &message)
@@ -63,8 +62,8 @@ LigneCommandeArchive::Resultat LigneCommandeArchive::analyser(const QStringList 
     }
     if (options.estDonnee(sauvegardes))
         parametres.sauvegardes = options.valeur(sauvegardes);
-    parametres.archive = options.estDonnee(archive) ? options.valeur(archive)
-                                                    : QDir::cleanPath(parametres.sauvegardes + QStringLiteral("/archive"));
+    parametres.archive =
+        options.estDonnee(archive) ? options.valeur(archive) : FichierArchive::dossierParDefaut(parametres.sauvegardes);
     parametres.uneFois = options.estDonnee(uneFois);
     return Valide;
 }

@@ -2,6 +2,7 @@
 #include "FichierArchive.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 
 namespace FichierArchive {
 
@@ -151,6 +152,11 @@ QString nomDepuisFichier(const QString &composant)
     const QString nom = QString::fromUtf8(octets);
     // One spelling per name: anything else was not written by nomFichier().
     return nomFichier(nom) == composant ? nom : QString();
+}
+
+QString dossierParDefaut(const QString &sauvegardes)
+{
+    return QDir::cleanPath(sauvegardes + QStringLiteral("/archive"));
 }
 
 QString nomEtat()

@@ -70,6 +70,8 @@ QString nomFichier(const QString &nom);
 // The name back, or a null string for a hashed or invalid component.
 QString nomDepuisFichier(const QString &composant);
 
+// Where the archive is when no option says: beside the backups it is made of.
+QString dossierParDefaut(const QString &sauvegardes);
 QString nomEtat();
 QString dossierHyperviseurs(const QString &archive);
 QString dossierHyperviseur(const QString &archive, const QString &hyperviseur);

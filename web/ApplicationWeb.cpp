@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 #include "ApplicationWeb.h"
 
-#include "LecteurRapport.h"
-#include "ExpositionMetriques.h"
-#include "LecteurHistorique.h"
 #include "Console.h"
+#include "ExportHistorique.h"
+#include "ExpositionMetriques.h"
+#include "FichierArchive.h"
+#include "Historique.h"
+#include "LecteurRapport.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -34,6 +36,9 @@ ReponseHttp json(const QByteArray &corps)
 ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
     : QObject(parent)
     , m_parametres(parametres)
+    , m_archive(QDir(parametres.archive.isEmpty() ? FichierArchive::dossierParDefaut(parametres.sauvegardes)
+                                                  : parametres.archive)
+                    .absolutePath())
     , m_flotte(qint64(parametres.fenetreMinutes) * 60000)
     , m_client(parametres.hoteCollecteur, parametres.portCollecteur)
 {
@@ -53,9 +58,11 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
                            [this](const RequeteHttp &requete) { return flux(requete); });
     m_serveur.ajouterRoute(QStringLiteral("/metrics"), ServeurHttp::FilDuServeur,
                            [this](const RequeteHttp &requete) { return metriques(requete); });
-    const QString dossier = QDir(parametres.sauvegardes).absolutePath();
+    const QString sauvegardes = QDir(parametres.sauvegardes).absolutePath();
     m_serveur.ajouterRoute(QStringLiteral("/api/historique"), ServeurHttp::ArrierePlan,
-                           [dossier](const RequeteHttp &requete) { return historique(dossier, requete); });
+                           [sauvegardes, archive = m_archive](const RequeteHttp &requete) {
+                               return historique(sauvegardes, archive, requete);
+                           });
 }
 
 bool ApplicationWeb::demarrer()
@@ -66,9 +73,9 @@ bool ApplicationWeb::demarrer()
                              .arg(adresseAffichee(m_parametres.ecoute, m_parametres.portEcoute), erreur));
         return false;
     }
-    Console::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2).")
+    Console::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2, archive dans %3).")
                          .arg(adresseAffichee(m_parametres.ecoute, m_serveur.port()),
-                              QDir(m_parametres.sauvegardes).absolutePath()));
+                              QDir(m_parametres.sauvegardes).absolutePath(), m_archive));
     m_demarre = true;
     planifier(m_flotte.prochainePublication());
     m_entretien.start(periodeEntretien);
@@ -167,16 +174,35 @@ ReponseHttp ApplicationWeb::metriques(const RequeteHttp &)
     return reponse;
 }
 
-ReponseHttp ApplicationWeb::historique(const QString &dossier, const RequeteHttp &requete)
+ReponseHttp ApplicationWeb::historique(const QString &sauvegardes, const QString &archive, const RequeteHttp &requete)
 {
-    const QString nom = requete.parametres.value(QStringLiteral("hyperviseur"));
+    DemandeHistorique demande;
+    demande.sauvegardes = sauvegardes;
+    demande.archive = archive;
+    demande.hyperviseur = requete.parametres.value(QStringLiteral("hyperviseur"));
+    const QString vm = requete.parametres.value(QStringLiteral("vm"));
+    if (!vm.isEmpty())
+        demande.vm = vm;
+    // The host's page draws its own series alone: its VMs' rows, twenty
+    // times as many, are not read for it.
+    demande.vms = requete.parametres.value(QStringLiteral("vms")) != QLatin1String("aucune");
     bool depuisLu = false;
     bool jusquaLu = false;
-    const qint64 depuis = requete.parametres.value(QStringLiteral("depuis")).toLongLong(&depuisLu);
-    const qint64 jusqua = requete.parametres.value(QStringLiteral("jusqua")).toLongLong(&jusquaLu);
-    if (nom.isEmpty() || !depuisLu || !jusquaLu || jusqua < depuis || jusqua - depuis > dureeHistoriqueMaximum)
-        return ReponseHttp::texte(400, QStringLiteral("Attendu : hyperviseur=NOM&depuis=T&jusqua=T (secondes Unix, "
-                                                      "au plus %1 jours).")
+    demande.depuis = requete.parametres.value(QStringLiteral("depuis")).toLongLong(&depuisLu);
+    demande.jusqua = requete.parametres.value(QStringLiteral("jusqua")).toLongLong(&jusquaLu);
+    const QString format = requete.parametres.value(QStringLiteral("format"), QStringLiteral("json"));
+    if (demande.hyperviseur.isEmpty() || !depuisLu || !jusquaLu || demande.depuis < 0 || demande.jusqua < demande.depuis
+        || demande.jusqua - demande.depuis > dureeHistoriqueMaximum
+        || (format != QLatin1String("json") && format != QLatin1String("csv")))
+        return ReponseHttp::texte(400, QStringLiteral("Attendu : hyperviseur=NOM&depuis=T&jusqua=T[&vm=NOM|&vms=aucune][&format=csv] "
+                                                      "(secondes Unix, au plus %1 jours).")
                                            .arg(dureeHistoriqueMaximum / 86400));
-    return json(LecteurHistorique::lire(dossier, nom, depuis, jusqua));
+    const Historique lu = Historique::lire(demande);
+    if (format == QLatin1String("json"))
+        return json(ExportHistorique::json(lu));
+    ReponseHttp reponse;
+    reponse.type = "text/csv; charset=utf-8";
+    reponse.corps = ExportHistorique::csv(lu);
+    reponse.entetes.append({"Content-Disposition", "attachment; filename=\"" + ExportHistorique::nomCsv(lu) + '"'});
+    return reponse;
 }

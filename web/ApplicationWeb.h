@@ -18,6 +18,8 @@ struct ParametresWeb
     quint16 portEcoute = 56080;
     int fenetreMinutes = 15;
     QString sauvegardes = QStringLiteral(".");
+    // Empty: the archive's own default, beside the backups.
+    QString archive;
 };
 
 // Ties the collector's relay to the fleet state and the fleet to the HTTP
@@ -32,8 +34,8 @@ public:
     static constexpr int delaiLot = 50;
     // A comment line now and then, so that a page gone without a word is found out.
     static constexpr int periodeEntretien = 15000;
-    // At most a week and a day of history per request.
-    static constexpr qint64 dureeHistoriqueMaximum = 8 * 86400;
+    // At most ten years of history per request.
+    static constexpr qint64 dureeHistoriqueMaximum = 3660 * 86400;
 
     explicit ApplicationWeb(const ParametresWeb &parametres, QObject *parent = nullptr);
 
@@ -58,9 +60,10 @@ private:
     ReponseHttp flux(const RequeteHttp &requete);
     ReponseHttp hyperviseur(const RequeteHttp &requete);
     ReponseHttp metriques(const RequeteHttp &requete);
-    static ReponseHttp historique(const QString &dossier, const RequeteHttp &requete);
+    static ReponseHttp historique(const QString &sauvegardes, const QString &archive, const RequeteHttp &requete);
 
     ParametresWeb m_parametres;
+    QString m_archive;
     EtatFlotte m_flotte;
     ClientCollecteur m_client;
     ServeurHttp m_serveur;

@@ -2,19 +2,18 @@
 #ifndef LECTEURHISTORIQUE_H
 #define LECTEURHISTORIQUE_H
 
-#include <QByteArray>
+#include "SeriesCumulees.h"
+
 #include <QString>
 #include <QVector>
 
 // Reads a hypervisor's history from the collector's hourly backup files,
-// opened read-only (never created, never written), and thins each series to
-// at most pointsMaximum averaged points. Safe from any thread: each call
-// opens its own connections, in the threads it starts (up to filsMaximum,
-// the one that calls included).
+// opened read-only (never created, never written), into a grid's bins.
+// Safe from any thread: each call opens its own connections, in the threads
+// it starts (up to filsMaximum, the one that calls included).
 class LecteurHistorique
 {
 public:
-    static constexpr int pointsMaximum = 1500;
     // A file holds what arrived in the hour or so before its name's time
     // stamp (the collector's local time), the agents' clocks may drift: files
     // are chosen with this much to spare, seconds, and rows by their time.
@@ -30,10 +29,15 @@ public:
 
     // The backup files of `dossier` that may hold reports timed in [depuis, jusqua], oldest first.
     static QVector<Fichier> fichiers(const QString &dossier, qint64 depuis, qint64 jusqua);
+    // Where the raw files begin: the earliest report time in the oldest file
+    // that can be read; -1 when there is none.
+    static qint64 debut(const QString &dossier);
 
-    // JSON: {nom, depuis, jusqua, pas, fichiers, illisibles, hyperviseur{t[], cpu[]...}, vms[{nom, uuid, t[], ...}]}.
-    static QByteArray lire(const QString &dossier, const QString &nom, qint64 depuis, qint64 jusqua,
-                           int points = pointsMaximum);
+    // Adds the rows of hypervisor `nom` timed in the grid's [min, max], and
+    // those of the VMs chosen, to `series`. Returns how many files could not
+    // be read.
+    static int lire(const QVector<Fichier> &fichiers, const QString &nom, const ChoixVMs &vms,
+                    const GrilleHistorique &grille, SeriesCumulees &series);
 };
 
 #endif

@@ -25,14 +25,16 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
 {
     AnalyseurOptions options(QStringLiteral(
         "Tableau de bord du collecteur : client d'affichage de son port TCP, il sert une page web\n"
-        "(la flotte en direct, chaque hyperviseur et son historique lu dans les sauvegardes), les\n"
-        "données en JSON (/api/flotte, /api/historique) et les métriques Prometheus (/metrics).\n"
+        "(la flotte en direct, chaque hyperviseur et son historique lu dans les sauvegardes, l'archive\n"
+        "et le journal du collecteur), les données en JSON (/api/flotte, /api/historique, aussi en\n"
+        "CSV) et les métriques Prometheus (/metrics).\n"
         "Unités des rapports : cpu, ram, disk en %, network en Mbit/s, cputemp et mbtemp en °C,\n"
         "time en secondes Unix ; VM : state (code libvirt 0 à 7), cpu en %, ram et maxram en Kio."));
     const QString collecteur = QStringLiteral("collecteur");
     const QString ecoute = QStringLiteral("ecoute");
     const QString fenetre = QStringLiteral("fenetre");
     const QString sauvegardes = QStringLiteral("sauvegardes");
+    const QString archive = QStringLiteral("archive");
     options.ajouter({
         {collecteur, QStringLiteral("Port d'affichage du collecteur (127.0.0.1:56000 par défaut)."), QStringLiteral("HOTE:PORT")},
         {ecoute, QStringLiteral("Adresse et port HTTP (127.0.0.1:56080 par défaut : rien d'exposé au réseau)."),
@@ -40,6 +42,9 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
         {fenetre, QStringLiteral("Minutes de valeurs récentes gardées par hyperviseur (15 par défaut)."), QStringLiteral("MINUTES")},
         {sauvegardes, QStringLiteral("Dossier des fichiers de sauvegarde du collecteur, lus sans jamais être écrits "
                                      "(dossier courant par défaut)."),
+         QStringLiteral("DOSSIER")},
+        {archive, QStringLiteral("Dossier de l'archive de collecteur-archive, lue sans jamais être écrite, pour "
+                                 "l'historique au-delà des sauvegardes (<sauvegardes>/archive par défaut)."),
          QStringLiteral("DOSSIER")},
     });
 
@@ -65,5 +70,7 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
     parametres.fenetreMinutes = int(minutes);
     if (options.estDonnee(sauvegardes))
         parametres.sauvegardes = options.valeur(sauvegardes);
+    if (options.estDonnee(archive))
+        parametres.archive = options.valeur(archive);
     return AnalyseurOptions::Executer;
 }

@@ -337,6 +337,8 @@ int ServeurHttp::envoyer(MHD_Connection *connexion, Demande *demande)
                                               MHD_RESPMEM_MUST_COPY);
         MHD_add_response_header(mhd, "Content-Type", reponse.type.constData());
         MHD_add_response_header(mhd, "Cache-Control", "no-store");
+        for (const auto &entete : reponse.entetes)
+            MHD_add_response_header(mhd, entete.first.constData(), entete.second.constData());
     }
     entetesCommunes(mhd);
     const MHD_Result resultat = MHD_queue_response(connexion, unsigned(reponse.statut), mhd);

@@ -7,9 +7,11 @@
 #include <QHostAddress>
 #include <QMutex>
 #include <QObject>
+#include <QPair>
 #include <QSet>
 #include <QString>
 #include <QThreadPool>
+#include <QVector>
 
 #include <functional>
 #include <vector>
@@ -29,6 +31,8 @@ struct ReponseHttp
     int statut = 200;
     QByteArray type = "application/json";
     QByteArray corps;
+    // More headers, such as Content-Disposition for a download.
+    QVector<QPair<QByteArray, QByteArray>> entetes;
     // A stream of Server-Sent Events: `corps` is its first events, the page
     // then gets what diffuser() sends to every page or to its `filtre`.
     bool flux = false;

@@ -3,15 +3,13 @@
 
 #include "Console.h"
 #include "FichierSauvegarde.h"
+#include "SegmentJournal.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTimer>
-#include <QtEndian>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -19,72 +17,8 @@
 
 namespace {
 
-const QByteArray &entete()
-{
-    static const QByteArray octets("CJRNL001");
-    return octets;
-}
-constexpr int tailleEnregistrement = 6;
-
-// CRC-16/X-25, the checksum qChecksum gives, eight bytes at a step: Qt's own
-// goes four bits at a time, and was a tenth of the store's time.
-struct TablesSomme
-{
-    quint16 t[8][256] = {};
-    constexpr TablesSomme()
-    {
-        for (int octet = 0; octet < 256; ++octet) {
-            quint16 crc = quint16(octet);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 1) ? quint16((crc >> 1) ^ 0x8408) : quint16(crc >> 1);
-            t[0][octet] = crc;
-        }
-        for (int k = 1; k < 8; ++k) {
-            for (int octet = 0; octet < 256; ++octet)
-                t[k][octet] = quint16((t[k - 1][octet] >> 8) ^ t[0][t[k - 1][octet] & 0xff]);
-        }
-    }
-};
-constexpr TablesSomme tablesSomme;
 // Past this much waiting in memory, it is written at once.
 constexpr int tamponMax = 1024 * 1024;
-
-const QRegularExpression &motifLibre()
-{
-    static const QRegularExpression motif(FichierSauvegarde::motifSegmentJournal());
-    return motif;
-}
-
-const QRegularExpression &motifAssigne()
-{
-    static const QRegularExpression motif(FichierSauvegarde::motifSegmentAssigne());
-    return motif;
-}
-
-struct Segment
-{
-    int numero;
-    QString nom;
-    QString sauvegarde;
-};
-
-QList<Segment> segments(const QString &dossier)
-{
-    QList<Segment> resultat;
-    const QStringList noms = QDir(dossier).entryList({FichierSauvegarde::filtreSegmentsJournal()}, QDir::Files | QDir::System);
-    for (const QString &nom : noms) {
-        const QRegularExpressionMatch libre = motifLibre().match(nom);
-        if (libre.hasMatch()) {
-            resultat.append({libre.captured(1).toInt(), nom, QString()});
-            continue;
-        }
-        const QRegularExpressionMatch assigne = motifAssigne().match(nom);
-        if (assigne.hasMatch())
-            resultat.append({assigne.captured(2).toInt(), nom, assigne.captured(1)});
-    }
-    std::sort(resultat.begin(), resultat.end(), [](const Segment &a, const Segment &b) { return a.numero < b.numero; });
-    return resultat;
-}
 
 QString texteErreur(int erreur)
 {
@@ -130,7 +64,7 @@ bool JournalRapports::segmentsAssignes(const QString &dossier, const QString &sa
 int JournalRapports::prochainNumero() const
 {
     int numero = 0;
-    for (const Segment &segment : segments(m_dossier))
+    for (const SegmentJournal::Segment &segment : SegmentJournal::segments(m_dossier))
         numero = qMax(numero, segment.numero);
     return qMax(numero, m_numero) + 1;
 }
@@ -138,7 +72,7 @@ int JournalRapports::prochainNumero() const
 JournalRapports::Recuperation JournalRapports::recuperer()
 {
     Recuperation recuperation;
-    for (const Segment &segment : segments(m_dossier)) {
+    for (const SegmentJournal::Segment &segment : SegmentJournal::segments(m_dossier)) {
         recuperation.trouve = true;
         if (!segment.sauvegarde.isEmpty()) {
             if (QFileInfo::exists(chemin(segment.sauvegarde))) {
@@ -155,19 +89,12 @@ JournalRapports::Recuperation JournalRapports::recuperer()
             continue;
         }
         const QByteArray octets = fichier.readAll();
-        qint64 position = 0;
-        if (octets.startsWith(entete())) {
-            position = entete().size();
-            while (position + tailleEnregistrement <= octets.size()) {
-                const char *debut = octets.constData() + position;
-                const quint32 longueur = qFromBigEndian<quint32>(debut);
-                const quint16 attendue = qFromBigEndian<quint16>(debut + 4);
-                if (qint64(longueur) > octets.size() - position - tailleEnregistrement
-                    || somme(debut + tailleEnregistrement, longueur) != attendue)
-                    break;
-                recuperation.rapports.append(QString::fromLatin1(debut + tailleEnregistrement, int(longueur)));
-                position += tailleEnregistrement + qint64(longueur);
-            }
+        qsizetype position = 0;
+        if (SegmentJournal::estSegment(octets.constData(), octets.size())) {
+            position = SegmentJournal::entete().size();
+            SegmentJournal::Enregistrement enregistrement;
+            while (SegmentJournal::suivant(octets.constData(), octets.size(), position, enregistrement))
+                recuperation.rapports.append(QString::fromLatin1(enregistrement.octets, int(enregistrement.taille)));
         }
         recuperation.octetsIgnores += octets.size() - position;
     }
@@ -185,7 +112,7 @@ bool JournalRapports::demarrer()
         return false;
     }
     m_enregistrements = 0;
-    m_tampon = entete();
+    m_tampon = SegmentJournal::entete();
     m_aSynchroniser = true;
     m_minuteur->start();
     return true;
@@ -201,10 +128,7 @@ void JournalRapports::ajouter(const QByteArray &octets)
 {
     if (!actif())
         return;
-    char enregistrement[tailleEnregistrement];
-    qToBigEndian<quint32>(quint32(octets.size()), enregistrement);
-    qToBigEndian<quint16>(somme(octets.constData(), octets.size()), enregistrement + 4);
-    m_tampon.append(enregistrement, tailleEnregistrement).append(octets);
+    SegmentJournal::ajouter(m_tampon, octets.constData(), octets.size());
     ++m_enregistrements;
     if (m_tampon.size() >= tamponMax)
         ecrire();
@@ -265,7 +189,7 @@ void JournalRapports::assigner(const QString &sauvegarde)
         }
     }
     // Segments of earlier backups that failed hold rows this one takes too.
-    for (const Segment &segment : segments(m_dossier)) {
+    for (const SegmentJournal::Segment &segment : SegmentJournal::segments(m_dossier)) {
         if (!segment.sauvegarde.isEmpty() && QFileInfo::exists(chemin(segment.sauvegarde)))
             continue;
         const QString nom = FichierSauvegarde::nomSegmentAssigne(sauvegarde, segment.numero);
@@ -283,19 +207,4 @@ void JournalRapports::sauvegardeTerminee(const QString &sauvegarde)
         QDir(m_dossier).entryList({FichierSauvegarde::filtreSegmentsAssignes(sauvegarde)}, QDir::Files | QDir::System);
     for (const QString &nom : noms)
         QFile::remove(chemin(nom));
-}
-
-quint16 JournalRapports::somme(const char *donnees, qsizetype taille)
-{
-    const auto &t = tablesSomme.t;
-    const auto *p = reinterpret_cast<const uchar *>(donnees);
-    quint16 crc = 0xffff;
-    for (; taille >= 8; taille -= 8, p += 8) {
-        crc ^= quint16(p[0] | (p[1] << 8));
-        crc = t[7][crc & 0xff] ^ t[6][crc >> 8] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]]
-              ^ t[0][p[7]];
-    }
-    for (; taille > 0; --taille)
-        crc = quint16((crc >> 8) ^ t[0][(crc ^ *p++) & 0xff]);
-    return quint16(~crc);
 }

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "ArchivageSauvegarde.h"
 #include "FichierArchive.h"
-#include "FichierRrd.h"
 #include "FichierSauvegarde.h"
 #include "LecteurArchive.h"
+#include "LectureRrd.h"
 #include "PassageArchivage.h"
 #include "SauvegardeEssai.h"
 
@@ -174,7 +174,7 @@ void TestArchivageSauvegarde::rapportsScindesEtPointsAnciens()
     QVERIFY2(bilan.complet(), qPrintable(bilan.erreur));
     QCOMPARE(bilan.vms, qint64(2));
     QCOMPARE(bilan.mesures, qint64(30));
-    QCOMPARE(FichierRrd::derniereMiseAJour(FichierArchive::cheminHyperviseur(archive, QStringLiteral("hv"))),
+    QCOMPARE(LectureRrd::derniereMiseAJour(FichierArchive::cheminHyperviseur(archive, QStringLiteral("hv"))),
              origine + 1090);
 
     // Its rows up to the archive's last update are refused by RRDtool: counted.

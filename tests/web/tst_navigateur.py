@@ -4,10 +4,13 @@
 collector, simulated agents (collecteur-agent) and collecteur-web.
 
 Checks that the fleet table lists the simulated hosts with values, that a
-host's page draws its charts, that a VM named like a script shows as text and
-runs nothing, that the page recovers when collecteur-web restarts, and that
-the page breaks no rule of its Content-Security-Policy. Saves screenshots in
-the current directory (the build folder under CTest)."""
+host's page draws its charts, its history with the hour in progress and its
+30 days (from an archive the real collecteur-archive made), that a click on
+a VM draws its own charts and that the CSV link gives what they show, that a
+VM named like a script shows as text and runs nothing, that the page recovers
+when collecteur-web restarts, and that the page breaks no rule of its
+Content-Security-Policy. Saves screenshots in the current directory (the
+build folder under CTest)."""
 
 import argparse
 import json
@@ -33,6 +36,8 @@ except ImportError:
 
 NOM_PIEGE = "<img src=x onerror=alert(1)>"
 PORT_AFFICHAGE = 56000
+GENERATEUR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench", "archive",
+                          "generer-sauvegarde.py")
 
 
 def port_libre(type_socket=socket.SOCK_STREAM):
@@ -77,7 +82,20 @@ class Chaine:
         self.processus.append(p)
         return p
 
+    def archiver(self):
+        """30 days of hv-lab-01 and hv-lab-02, a report a minute, in daily
+        backup files rolled into the archive, all but the last deleted."""
+        # Half past an hour: the raw file left holds rows after the archive's last whole hour.
+        fin = int(time.time()) // 3600 * 3600 - 5400
+        for jour in range(31):
+            subprocess.run([sys.executable, GENERATEUR, "--hyperviseurs=2", "--vms=2", "--rapports=1440",
+                            "--intervalle=60", "--nom=hv-lab-%02d", "--fin=%d" % (fin - jour * 86400), self.dossier],
+                           check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([self.args.archive, "--une-fois", "--sauvegardes=" + self.dossier, "--brut=1j",
+                        "--espace-libre=0"], check=True, stderr=subprocess.DEVNULL)
+
     def demarrer(self):
+        self.archiver()
         self.lancer([self.args.collecteur, "--port=%d" % self.port_udp])
         attendre(lambda: accepte(PORT_AFFICHAGE), 20, "le collecteur n'écoute pas")
         self.demarrer_web()
@@ -135,6 +153,15 @@ def pixels_dessines(pilote, selecteur):
         return n;""", selecteur)
 
 
+def texte(pilote, ident):
+    return pilote.find_element(By.ID, ident).text
+
+
+def points_affiches(pilote):
+    etat = texte(pilote, "historique-etat")
+    return int(etat.split(" ")[0]) if "point(s)" in etat else 0
+
+
 def aucune_alerte(pilote):
     try:
         pilote.switch_to.alert
@@ -148,6 +175,7 @@ def main():
     analyse.add_argument("--collecteur", required=True)
     analyse.add_argument("--agent", required=True)
     analyse.add_argument("--web", required=True)
+    analyse.add_argument("--archive", required=True)
     analyse.add_argument("--captures", default=".")
     args = analyse.parse_args()
 
@@ -193,11 +221,13 @@ def main():
             assert aucune_alerte(pilote), "un script a tourné"
             assert pilote.find_element(By.ID, "titre-hote").text == "hv-piege"
 
-            # A simulated host's page draws its live charts and reads its history.
+            # A simulated host's page draws its live charts and its last hour,
+            # which only the collector's journal holds yet.
             pilote.get(base + "#/h/hv-lab-02")
             attente.until(lambda p: len(p.find_elements(By.CSS_SELECTOR, "#graphes-direct canvas")) == 3)
             attente.until(lambda p: pixels_dessines(p, "#graphes-direct canvas") > 500)
-            attente.until(lambda p: "fichier(s) de sauvegarde" in p.find_element(By.ID, "historique-etat").text)
+            attente.until(lambda p: "heure en cours" in texte(p, "historique-etat") and points_affiches(p) > 0)
+            attente.until(lambda p: pixels_dessines(p, "#graphes-historique canvas") > 500)
             attente.until(lambda p: len(p.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr")) == 4)
             # Read in one script: the live table is redrawn as reports come,
             # and an element found a moment before may be gone already.
@@ -206,6 +236,40 @@ def main():
             assert etats <= set(["en marche", "en pause", "arrêtée"]), etats
             time.sleep(2)
             pilote.save_screenshot(os.path.join(args.captures, "capture-hyperviseur.png"))
+
+            # 30 days: the archive's hourly rows, then the raw file left and the hour in progress.
+            pilote.find_element(By.CSS_SELECTOR, "#periodes button[data-duree='2592000']").click()
+            attente.until(lambda p: "archive" in texte(p, "historique-etat")
+                          and "heure en cours" in texte(p, "historique-etat"))
+            etat = texte(pilote, "historique-etat")
+            assert "résolution : 1 h · sources : archive, fichiers bruts, heure en cours" in etat, etat
+            assert points_affiches(pilote) > 600, etat
+            attente.until(lambda p: pixels_dessines(p, "#graphes-historique canvas") > 3000)
+            pilote.execute_script("document.getElementById('periodes').scrollIntoView();")
+            time.sleep(0.5)
+            pilote.save_screenshot(os.path.join(args.captures, "capture-historique.png"))
+
+            # A VM's own charts, on a click in the host's table; the CSV link
+            # gives the points they draw.
+            nom_vm = pilote.execute_script("const tr = document.querySelector('#table-vms tbody tr');"
+                                           "const nom = tr.dataset.nom; tr.click(); return nom;")
+            attente.until(lambda p: p.find_element(By.ID, "titre-vm").text == "Machine virtuelle " + nom_vm)
+            assert not pilote.find_element(By.ID, "partie-hote").is_displayed()
+            attente.until(lambda p: "heure en cours" in texte(p, "historique-etat")
+                          and len(p.find_elements(By.CSS_SELECTOR, "#graphes-historique canvas")) == 3)
+            attente.until(lambda p: pixels_dessines(p, "#graphes-historique canvas") > 500)
+            lien = pilote.find_element(By.ID, "export-csv").get_property("href")
+            assert "format=csv" in lien and "vm=" in lien, lien
+            with urllib.request.urlopen(lien, timeout=30) as reponse:
+                assert reponse.headers["Content-Disposition"].startswith("attachment; filename=\"historique_hv-lab-02_"), \
+                    reponse.headers["Content-Disposition"]
+                lignes = reponse.read().decode("utf-8").splitlines()
+            assert lignes[0] == "time,cpu (%),ram (KiB),maxram (KiB),network (Mbit/s)", lignes[0]
+            with urllib.request.urlopen(lien.replace("&format=csv", ""), timeout=30) as reponse:
+                points = len(json.load(reponse)["vms"][0]["t"])
+            assert len(lignes) - 1 == points > 0, (len(lignes), points)
+            pilote.find_element(By.ID, "lien-hote").click()
+            attente.until(lambda p: p.find_element(By.ID, "partie-hote").is_displayed())
 
             # collecteur-web restarts: the page says so, then comes back live.
             pilote.get(base)

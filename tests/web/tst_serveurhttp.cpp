@@ -19,6 +19,7 @@ private slots:
     void fichiersEtLimites_data();
     void fichiersEtLimites();
     void enTetesTropNombreux();
+    void mesuresDeLaPage_data();
     void mesuresDeLaPage();
     void routes();
     void fluxCoalescence();
@@ -108,17 +109,35 @@ void TestServeurHttp::enTetesTropNombreux()
     QVERIFY2(statut == 414 || statut == 431, qPrintable(QString::number(statut)));
 }
 
+void TestServeurHttp::mesuresDeLaPage_data()
+{
+    QTest::addColumn<QString>("liste");
+    QTest::addColumn<QStringList>("rapport");
+
+    QStringList hyperviseur;
+    for (const ClesRapport::Cle &cle : ClesRapport::mesuresHyperviseur())
+        hyperviseur << cle.nom + QLatin1Char(' ') + ClesRapport::symbole(cle.unite);
+    QStringList vm;
+    for (const ClesRapport::Cle &cle : ClesRapport::mesuresVM())
+        vm << cle.nom + QLatin1Char(' ') + ClesRapport::symbole(cle.unite);
+    QTest::newRow("hyperviseur") << QStringLiteral("mesuresHyperviseur") << hyperviseur;
+    QTest::newRow("vm") << QStringLiteral("mesuresVM") << vm;
+}
+
 void TestServeurHttp::mesuresDeLaPage()
 {
+    QFETCH(QString, liste);
+    QFETCH(QStringList, rapport);
+
     // The page keeps its own copy of the measures' keys and units, in plain
     // JavaScript: the copy it is served must be the report's.
     ServeurHttp serveur;
     QVERIFY(serveur.demarrer(QHostAddress::LocalHost, 0));
     const QString script = QString::fromUtf8(obtenir(serveur.port(), "/app.js").corps);
-    static const QRegularExpression liste(QStringLiteral("\\nconst mesuresHyperviseur = (\\[.*?\\]);\\n"),
-                                          QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch trouvee = liste.match(script);
-    QVERIFY2(trouvee.hasMatch(), "app.js : mesuresHyperviseur introuvable");
+    const QRegularExpression motif(QStringLiteral("\\nconst %1 = (\\[.*?\\]);\\n").arg(liste),
+                                   QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch trouvee = motif.match(script);
+    QVERIFY2(trouvee.hasMatch(), qPrintable(QStringLiteral("app.js : %1 introuvable").arg(liste)));
     QJsonParseError erreur;
     const QJsonArray mesures = QJsonDocument::fromJson(trouvee.captured(1).toUtf8(), &erreur).array();
     QVERIFY2(erreur.error == QJsonParseError::NoError, qPrintable(erreur.errorString()));
@@ -126,9 +145,6 @@ void TestServeurHttp::mesuresDeLaPage()
     QStringList page;
     for (const QJsonValue &mesure : mesures)
         page << mesure.toArray().at(0).toString() + QLatin1Char(' ') + mesure.toArray().at(1).toString();
-    QStringList rapport;
-    for (const ClesRapport::Cle &cle : ClesRapport::mesuresHyperviseur())
-        rapport << cle.nom + QLatin1Char(' ') + ClesRapport::symbole(cle.unite);
     QCOMPARE(page, rapport);
 }
 

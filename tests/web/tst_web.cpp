@@ -97,7 +97,7 @@ void TestWeb::ligneCommande()
         QVERIFY2(aide.startsWith(QStringLiteral("Utilisation : ")), qPrintable(aide));
         for (const QString &option : {QStringLiteral("\nOptions :\n"), QStringLiteral("--collecteur <HOTE:PORT>"),
                                       QStringLiteral("--ecoute <ADRESSE:PORT>"), QStringLiteral("--fenetre <MINUTES>"),
-                                      QStringLiteral("--sauvegardes <DOSSIER>")})
+                                      QStringLiteral("--sauvegardes <DOSSIER>"), QStringLiteral("--archive <DOSSIER>")})
             QVERIFY2(aide.contains(option), qPrintable(aide));
         return;
     }
@@ -114,7 +114,7 @@ void TestWeb::ecoutePortLibre()
                                                 QStringLiteral("--ecoute=127.0.0.1:0"),
                                                 QStringLiteral("--sauvegardes=") + dossier.path()});
     static const QRegularExpression demarrage(QStringLiteral("^Tableau de bord sur http://127\\.0\\.0\\.1:(\\d+)/ "
-                                                             "\\(sauvegardes lues dans .*\\)\\.$"));
+                                                             "\\(sauvegardes lues dans .*, archive dans .*\\)\\.$"));
     QRegularExpressionMatch trouvee;
     QTRY_VERIFY2((trouvee = demarrage.match(web.lignes().value(0))).hasMatch(), qPrintable(web.lignes().join(QLatin1Char('\n'))));
     const quint16 port = quint16(trouvee.captured(1).toUInt());
@@ -173,7 +173,7 @@ void TestWeb::connexionAuCollecteur()
     QCOMPARE(web.processus().exitCode(), 0);
     const QString perdue = QStringLiteral("Connexion au collecteur %1 perdue : %2. Nouvel essai dans 1 s.");
     QCOMPARE(web.lignes(),
-             QStringList({QStringLiteral("Tableau de bord sur http://127.0.0.1:%1/ (sauvegardes lues dans %2).")
+             QStringList({QStringLiteral("Tableau de bord sur http://127.0.0.1:%1/ (sauvegardes lues dans %2, archive dans %2/archive).")
                               .arg(portWeb)
                               .arg(dossier.path()),
                           injoignable, connecte, perdue.arg(adresse, QStringLiteral("The remote host closed the connection")),

@@ -13,6 +13,14 @@ const mesuresHyperviseur = [
   ["disk", "%", "Disque", "--disk"],
   ["network", "Mbit/s", "Réseau", "--net"]
 ];
+// The same for a VM; its state is a code, shown in words, never charted.
+const mesuresVM = [
+  ["state", "", "État", "--texte"],
+  ["cpu", "%", "CPU", "--cpu"],
+  ["ram", "KiB", "RAM utilisée", "--ram"],
+  ["maxram", "KiB", "RAM max", "--disk"],
+  ["network", "Mbit/s", "Réseau", "--net"]
+];
 const etatsVM = ["sans état", "en marche", "bloquée", "en pause", "en cours d'arrêt", "arrêtée", "plantée", "suspendue"];
 const seuilsCharge = [50, 70, 90];
 const seuilsTemperature = [60, 70, 80];
@@ -23,6 +31,9 @@ let connecteCollecteur = false;
 let fluxOuvert = false;
 let source = null;
 let hoteOuvert = null;          // name of the open hypervisor, or null
+let vmOuverte = null;           // name of the VM whose charts are open, or null
+let periode = { secondes: 3600 }; // the history's range: the last N seconds, or {depuis, jusqua}
+let lectureHistorique = 0;      // the latest request, so that an older answer is dropped
 let fenetreMs = 15 * 60000;
 let triFlotte = { cle: "nom", sens: 1 };
 let triVMs = { cle: "nom", sens: 1 };
@@ -212,16 +223,25 @@ function dessinerFlotte() {
 // ---- One hypervisor.
 
 // A chart per unit, each measure of that unit a series of its own.
-const groupes = [["Charge", "%"], ["Réseau", "Mbit/s"], ["Températures", "°C"]].map(([titre, unite]) => [
-  titre + " (" + unite + ")",
-  mesuresHyperviseur.filter(([, u]) => u === unite).map(([cle, , libelle, variable]) => [cle, libelle + " " + unite, variable]),
-]);
+const unitesAffichees = { KiB: "Kio" };
+function grouper(mesures) {
+  return [["Charge", "%"], ["Mémoire", "KiB"], ["Réseau", "Mbit/s"], ["Températures", "°C"]]
+    .map(([titre, unite]) => {
+      const u = unitesAffichees[unite] || unite;
+      return [titre + " (" + u + ")",
+        mesures.filter(([, v]) => v === unite).map(([cle, , libelle, variable]) => [cle, libelle + " " + u, variable])];
+    })
+    .filter(([, definitions]) => definitions.length > 0);
+}
+const groupesHote = grouper(mesuresHyperviseur);
+const groupesVM = grouper(mesuresVM);
 
 function couleur(variable) {
   return getComputedStyle(document.documentElement).getPropertyValue(variable).trim() || "#888";
 }
 
-function creerGraphes(conteneur, liste, series) {
+// `x`: a fixed range of the time axis, or undefined to follow the points.
+function creerGraphes(conteneur, liste, series, groupes, x) {
   for (const g of liste) g.destroy();
   liste.length = 0;
   conteneur.replaceChildren();
@@ -240,13 +260,14 @@ function creerGraphes(conteneur, liste, series) {
       axes: [axe, axe],
       legend: { live: true },
     };
+    if (x) options.scales = { x: { time: true, range: x } };
     const donnees = [series.t || [], ...definitions.map(([cle]) => series[cle] || [])];
     liste.push(new uPlot(options, donnees, bloc));
   }
 }
 
 function majGraphes(liste, series) {
-  groupes.forEach(([, definitions], i) => {
+  groupesHote.forEach(([, definitions], i) => {
     if (liste[i]) liste[i].setData([series.t, ...definitions.map(([cle]) => series[cle])]);
   });
 }
@@ -281,6 +302,9 @@ function dessinerVMs() {
   for (const vm of vms) {
     const tr = document.createElement("tr");
     tr.dataset.nom = vm.nom;
+    tr.addEventListener("click", () => {
+      location.hash = "#/h/" + encodeURIComponent(hoteOuvert) + "/vm/" + encodeURIComponent(tr.dataset.nom);
+    });
     const textes = [
       vm.nom,
       typeof vm.etat === "number" ? (etatsVM[vm.etat] ?? String(vm.etat)) : "–",
@@ -298,6 +322,16 @@ function dessinerVMs() {
     tbody.appendChild(tr);
   }
   marquerTri($("table-vms"), triVMs);
+  dessinerResumeVM();
+}
+
+function dessinerResumeVM() {
+  if (vmOuverte === null) return;
+  const vm = vmsOuvertes.find((v) => v.nom === vmOuverte);
+  $("resume-vm").textContent = !vm ? "Absente du dernier rapport de l'hyperviseur."
+    : "État : " + (typeof vm.etat === "number" ? (etatsVM[vm.etat] ?? String(vm.etat)) : "–")
+      + " · CPU " + nombre(vm.cpu, 1) + " % · RAM " + kio(vm.ram) + " / " + kio(vm.maxram)
+      + " · réseau " + nombre(vm.network, 2) + " Mbit/s";
 }
 
 async function chargerDirect() {
@@ -310,7 +344,7 @@ async function chargerDirect() {
     if (nom !== hoteOuvert) return;
     direct = d.fenetre;
     vmsOuvertes = d.vms;
-    creerGraphes($("graphes-direct"), graphes.direct, direct);
+    creerGraphes($("graphes-direct"), graphes.direct, direct, groupesHote);
     dessinerResume();
     dessinerVMs();
   } catch (e) {
@@ -318,39 +352,132 @@ async function chargerDirect() {
   }
 }
 
-async function chargerHistorique(secondes) {
-  const nom = hoteOuvert;
-  for (const b of $("periodes").querySelectorAll("button")) b.classList.toggle("actif", Number(b.dataset.duree) === secondes);
-  const jusqua = Math.floor(maintenant() / 1000);
-  const url = "api/historique?hyperviseur=" + encodeURIComponent(nom) + "&depuis=" + (jusqua - secondes) + "&jusqua=" + jusqua;
-  $("historique-etat").textContent = "lecture des sauvegardes…";
+const libellesSources = { archive: "archive", fichiers: "fichiers bruts", journal: "heure en cours" };
+
+function texteResolution(s) {
+  if (s >= 86400 && s % 86400 === 0) return s / 86400 + (s === 86400 ? " jour" : " jours");
+  if (s >= 3600 && s % 3600 === 0) return s / 3600 + " h";
+  if (s >= 60 && s % 60 === 0) return s / 60 + " min";
+  return duree(s * 1000);
+}
+
+// "résolution : 1 h · sources : archive, fichiers bruts, heure en cours",
+// each resolution followed by its sources when they differ.
+function texteSources(sources) {
+  if (!sources.length) return "";
+  const parResolution = new Map();
+  for (const source of sources) {
+    const liste = parResolution.get(source.resolution) || [];
+    liste.push(libellesSources[source.type] || source.type);
+    parResolution.set(source.resolution, liste);
+  }
+  const resolutions = [...parResolution].map(([r, liste]) =>
+    texteResolution(r) + (parResolution.size > 1 ? " (" + liste.join(", ") + ")" : ""));
+  return "résolution : " + resolutions.join(", ") + " · sources : "
+    + sources.map((source) => libellesSources[source.type] || source.type).join(", ");
+}
+
+// A silence (no report for well over a point's span) is drawn as a gap,
+// not as a line across it.
+function avecSilences(series, ecart) {
+  const t = series.t || [];
+  const resultat = { t: [] };
+  const cles = Object.keys(series).filter((cle) => Array.isArray(series[cle]) && cle !== "t");
+  for (const cle of cles) resultat[cle] = [];
+  for (let i = 0; i < t.length; ++i) {
+    if (i > 0 && t[i] - t[i - 1] > ecart) {
+      resultat.t.push((t[i] + t[i - 1]) / 2);
+      for (const cle of cles) resultat[cle].push(null);
+    }
+    resultat.t.push(t[i]);
+    for (const cle of cles) resultat[cle].push(series[cle][i]);
+  }
+  return resultat;
+}
+
+// A datetime-local input's text, in the page's time zone.
+function texteLocal(secondes) {
+  const d = new Date(secondes * 1000);
+  const deux = (n) => String(n).padStart(2, "0");
+  return d.getFullYear() + "-" + deux(d.getMonth() + 1) + "-" + deux(d.getDate()) + "T" + deux(d.getHours()) + ":" + deux(d.getMinutes());
+}
+
+function plageCourante() {
+  if (periode.secondes) {
+    const jusqua = Math.floor(maintenant() / 1000);
+    return [jusqua - periode.secondes, jusqua];
+  }
+  return [periode.depuis, periode.jusqua];
+}
+
+async function chargerHistorique() {
+  const nom = hoteOuvert, vm = vmOuverte, numero = ++lectureHistorique;
+  for (const b of $("periodes").querySelectorAll("button")) b.classList.toggle("actif", Number(b.dataset.duree) === periode.secondes);
+  const [depuis, jusqua] = plageCourante();
+  $("plage-debut").value = texteLocal(depuis);
+  $("plage-fin").value = texteLocal(jusqua);
+  const url = "api/historique?hyperviseur=" + encodeURIComponent(nom) + (vm !== null ? "&vm=" + encodeURIComponent(vm) : "&vms=aucune")
+    + "&depuis=" + depuis + "&jusqua=" + jusqua;
+  // The same request as CSV: exactly what the charts show.
+  $("export-csv").href = url + "&format=csv";
+  $("export-csv").hidden = false;
+  $("historique-etat").textContent = "lecture de l'historique…";
   try {
     const r = await fetch(url, { cache: "no-store" });
     if (!r.ok) throw new Error(r.status + " " + r.statusText);
     const d = await r.json();
-    if (nom !== hoteOuvert) return;
-    creerGraphes($("graphes-historique"), graphes.historique, d.hyperviseur);
-    $("historique-etat").textContent = d.hyperviseur.t.length + " point(s) de " + d.fichiers + " fichier(s) de sauvegarde"
-      + (d.pas > 1 ? ", moyennes sur " + duree(d.pas * 1000) : "")
-      + (d.illisibles ? ", " + d.illisibles + " illisible(s)" : "") + ".";
+    if (numero !== lectureHistorique) return;
+    const series = vm === null ? d.hyperviseur : (d.vms[0] || { t: [] });
+    const ecart = 2.5 * Math.max(d.pas, ...d.sources.map((source) => source.resolution));
+    creerGraphes($("graphes-historique"), graphes.historique, avecSilences(series, ecart),
+      vm === null ? groupesHote : groupesVM, [depuis, jusqua]);
+    const sources = texteSources(d.sources);
+    $("historique-etat").textContent = (series.t.length ? series.t.length + " point(s)" : "Aucune donnée sur cette période")
+      + (sources ? " · " + sources : "")
+      + (d.illisibles ? " · " + d.illisibles + " fichier(s) illisible(s)" : "")
+      + (d.erreurs.length ? " · archive en partie illisible" : "") + ".";
   } catch (e) {
-    $("historique-etat").textContent = "Lecture impossible : " + e.message;
+    if (numero === lectureHistorique) $("historique-etat").textContent = "Lecture impossible : " + e.message;
   }
 }
 
-// ---- Navigation: #/ is the fleet, #/h/NAME a hypervisor.
+function afficherPlage() {
+  const depuis = Math.floor(new Date($("plage-debut").value).getTime() / 1000);
+  const jusqua = Math.floor(new Date($("plage-fin").value).getTime() / 1000);
+  if (!(depuis < jusqua)) {
+    $("historique-etat").textContent = "Période invalide : le début doit précéder la fin.";
+    return;
+  }
+  periode = { depuis, jusqua };
+  chargerHistorique();
+}
+
+// ---- Navigation: #/ is the fleet, #/h/NAME a hypervisor, #/h/NAME/vm/VM one of its VMs.
 
 function naviguer() {
-  const m = location.hash.match(/^#\/h\/(.*)$/);
-  let nom = null;
-  if (m) { try { nom = decodeURIComponent(m[1]); } catch (e) { nom = null; } }
+  const m = location.hash.match(/^#\/h\/([^/]*)(?:\/vm\/([^/]*))?$/);
+  let nom = null, vm = null;
+  if (m) {
+    try {
+      nom = decodeURIComponent(m[1]);
+      vm = m[2] !== undefined ? decodeURIComponent(m[2]) : null;
+    } catch (e) { nom = null; vm = null; }
+  }
   const change = nom !== hoteOuvert;
+  const changeVM = vm !== vmOuverte;
   hoteOuvert = nom;
+  vmOuverte = nom !== null ? vm : null;
   $("vue-flotte").hidden = nom !== null;
   $("vue-hote").hidden = nom === null;
+  $("partie-hote").hidden = vmOuverte !== null;
+  $("partie-vm").hidden = vmOuverte === null;
+  $("retour-hote").hidden = vmOuverte === null;
   if (nom !== null) {
     $("titre-hote").textContent = nom;
-    document.title = nom + " · collecteur";
+    $("lien-hote").href = "#/h/" + encodeURIComponent(nom);
+    $("lien-hote").textContent = "← " + nom;
+    $("titre-vm").textContent = vmOuverte !== null ? "Machine virtuelle " + vmOuverte : "";
+    document.title = (vmOuverte !== null ? vmOuverte + " · " : "") + nom + " · collecteur";
   } else {
     document.title = "Flotte · collecteur";
     direct = null;
@@ -358,10 +485,15 @@ function naviguer() {
   if (change || !source) ouvrirFlux();
   if (nom !== null && change) {
     $("graphes-direct").replaceChildren();
-    $("graphes-historique").replaceChildren();
     vmsOuvertes = [];
     dessinerVMs();
-    chargerHistorique(3600);
+  }
+  if (nom !== null && (change || changeVM)) {
+    $("graphes-historique").replaceChildren();
+    dessinerResumeVM();
+    // Back on the host, its live charts are drawn again at their width.
+    if (!change && vmOuverte === null && direct) creerGraphes($("graphes-direct"), graphes.direct, direct, groupesHote);
+    chargerHistorique();
   }
 }
 
@@ -371,8 +503,9 @@ function demarrer() {
   $("filtre").addEventListener("input", dessinerFlotte);
   $("pires").addEventListener("click", () => { triFlotte.cle = "charge"; triFlotte.sens = -1; dessinerFlotte(); });
   for (const b of $("periodes").querySelectorAll("button")) {
-    b.addEventListener("click", () => chargerHistorique(Number(b.dataset.duree)));
+    b.addEventListener("click", () => { periode = { secondes: Number(b.dataset.duree) }; chargerHistorique(); });
   }
+  $("plage-afficher").addEventListener("click", afficherPlage);
   window.addEventListener("hashchange", naviguer);
   // Ages and silences move on without any new report.
   setInterval(() => { if (hoteOuvert === null) dessinerFlotte(); else dessinerResume(); }, 1000);
