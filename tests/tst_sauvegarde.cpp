@@ -232,32 +232,34 @@ void TestSauvegarde::nomDejaPris()
 void TestSauvegarde::copieImpossible_data()
 {
     QTest::addColumn<bool>("dossierSupprime");
+    QTest::addColumn<bool>("declencheur");
     QTest::addColumn<QStringList>("console");
 
     const QString conservees = QStringLiteral("\"Les lignes sont conservées pour la prochaine sauvegarde.\" ");
-    // The file cannot even be created.
+    // The file cannot even be created: one line for the step, not one for
+    // each statement that would follow it.
     QTest::newRow("dossier courant supprime")
-        << true
-        << QStringList{QStringLiteral("\"Connexion à la base de données impossible\" "),
-                       QStringLiteral("\"<erreur> : ATTACH DATABASE 'collecteur<erreur>.db.en-cours' as sauvegarde\" "),
-                       QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosHyperviseurs SELECT * FROM main.InfosHyperviseurs\" "),
-                       QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosVMs SELECT * FROM main.InfosVMs\" "),
-                       conservees,
-                       QStringLiteral("\"<erreur> : DETACH DATABASE sauvegarde\" ")};
+        << true << false
+        << QStringList{QStringLiteral("\"Échec de la sauvegarde dans collecteur<erreur>.db.en-cours, étape « création du "
+                                      "fichier » : unable to open database file (No such file or directory)\" "),
+                       conservees};
+    // A trigger makes the store move its rows by statements.
+    QTest::newRow("lignes, dossier courant supprime")
+        << true << true << QStringList{QStringLiteral("\"Connexion à la base de données impossible\" "), conservees};
     // The file is created and every table copied, but emptying the store
     // fails before the commit.
     QTest::newRow("vidage refuse")
-        << false
-        << QStringList{QStringLiteral("\"<erreur> : DELETE FROM main.InfosVMs\" "), conservees};
+        << false << true << QStringList{QStringLiteral("\"<erreur> : DELETE FROM main.InfosVMs\" "), conservees};
 }
 
 void TestSauvegarde::copieImpossible()
 {
     QFETCH(bool, dossierSupprime);
+    QFETCH(bool, declencheur);
     QFETCH(QStringList, console);
 
     QSqlQuery requete(QSqlDatabase::database(QStringLiteral("collecteur"), false));
-    if (!dossierSupprime) {
+    if (declencheur) {
         QVERIFY2(requete.exec(QStringLiteral("CREATE TRIGGER Refus BEFORE DELETE ON InfosVMs "
                                              "BEGIN SELECT RAISE(ABORT, 'refus'); END")),
                  qPrintable(requete.lastError().text()));
@@ -282,7 +284,7 @@ void TestSauvegarde::copieImpossible()
     QVERIFY(minuteur()->isActive());
 
     m_console->vider();
-    if (!dossierSupprime)
+    if (declencheur)
         QVERIFY(requete.exec(QStringLiteral("DROP TRIGGER Refus")));
     ajouter(rapportC);
     sauvegarder();

@@ -86,6 +86,20 @@ QList<Segment> segments(const QString &dossier)
     return resultat;
 }
 
+// The records of `tampon` wholly within its first `ecrits` bytes.
+qint64 enregistrementsComplets(const QByteArray &tampon, qint64 ecrits)
+{
+    qint64 position = tampon.startsWith(entete()) ? entete().size() : 0;
+    qint64 complets = 0;
+    while (position + tailleEnregistrement <= ecrits) {
+        position += tailleEnregistrement + qFromBigEndian<quint32>(tampon.constData() + position);
+        if (position > ecrits)
+            break;
+        ++complets;
+    }
+    return complets;
+}
+
 QString texteErreur(int erreur)
 {
     return QString::fromLocal8Bit(std::strerror(erreur));
@@ -106,15 +120,19 @@ JournalRapports::~JournalRapports()
 {
     if (!actif())
         return;
-    synchroniser();
-    if (!actif())
-        return;
-    ::close(m_descripteur);
-    m_descripteur = -1;
     // After a clean stop the last backup took everything: a segment begun
     // after it holds nothing and would only look like a crash's leftover.
-    if (m_enregistrements == 0)
+    // Its header is not even written, which a full disk would refuse.
+    if (m_enregistrements == 0) {
+        ::close(m_descripteur);
+        m_descripteur = -1;
         QFile::remove(chemin(m_segment));
+        return;
+    }
+    synchroniser();
+    if (actif())
+        ::close(m_descripteur);
+    m_descripteur = -1;
 }
 
 QString JournalRapports::chemin(const QString &nom) const
@@ -187,6 +205,7 @@ bool JournalRapports::demarrer()
     m_enregistrements = 0;
     m_tampon = entete();
     m_aSynchroniser = true;
+    m_abandonne = false;
     m_minuteur->start();
     return true;
 }
@@ -199,13 +218,16 @@ void JournalRapports::ajouter(const QString &rapport)
 
 void JournalRapports::ajouter(const QByteArray &octets)
 {
-    if (!actif())
+    if (!actif()) {
+        ++m_horsJournal;
         return;
+    }
     char enregistrement[tailleEnregistrement];
     qToBigEndian<quint32>(quint32(octets.size()), enregistrement);
     qToBigEndian<quint16>(somme(octets.constData(), octets.size()), enregistrement + 4);
     m_tampon.append(enregistrement, tailleEnregistrement).append(octets);
     ++m_enregistrements;
+    ++m_enAttente;
     if (m_tampon.size() >= tamponMax)
         ecrire();
 }
@@ -218,12 +240,20 @@ bool JournalRapports::ecrire()
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            abandonner(QStringLiteral("écrire"), n < 0 ? errno : ENOSPC);
+            const int erreur = n < 0 ? errno : ENOSPC;
+            // A record cut short ends the reading of the segment: only
+            // those written whole are in it.
+            const qint64 complets = enregistrementsComplets(m_tampon, ecrits);
+            m_nonSynchronises += complets;
+            m_enAttente -= complets;
+            abandonner(QStringLiteral("écrire"), erreur);
             return false;
         }
         ecrits += n;
     }
     m_tampon.resize(0);
+    m_nonSynchronises += m_enAttente;
+    m_enAttente = 0;
     m_aSynchroniser = true;
     return true;
 }
@@ -234,10 +264,15 @@ void JournalRapports::synchroniser()
         return;
     if (m_aSynchroniser) {
         if (::fdatasync(m_descripteur) != 0) {
-            abandonner(QStringLiteral("synchroniser"), errno);
+            const int erreur = errno;
+            // What the system failed to write may never reach the disk.
+            m_horsJournal += m_nonSynchronises;
+            m_nonSynchronises = 0;
+            abandonner(QStringLiteral("synchroniser"), erreur);
             return;
         }
         m_aSynchroniser = false;
+        m_nonSynchronises = 0;
     }
 }
 
@@ -250,6 +285,9 @@ void JournalRapports::abandonner(const QString &action, int erreur)
         ::close(m_descripteur);
     m_descripteur = -1;
     m_tampon.clear();
+    m_horsJournal += m_enAttente;
+    m_enAttente = 0;
+    m_abandonne = true;
     m_minuteur->stop();
 }
 
@@ -283,6 +321,11 @@ void JournalRapports::sauvegardeTerminee(const QString &sauvegarde)
         QDir(m_dossier).entryList({FichierSauvegarde::filtreSegmentsAssignes(sauvegarde)}, QDir::Files | QDir::System);
     for (const QString &nom : noms)
         QFile::remove(chemin(nom));
+    m_horsJournal = 0;
+    if (m_abandonne && demarrer())
+        Console::ecrire(QStringLiteral("Journal %1 repris : un arrêt brutal ne perd de nouveau que la dernière "
+                                       "demi-seconde de rapports.")
+                            .arg(m_segment));
 }
 
 quint16 JournalRapports::somme(const char *donnees, qsizetype taille)
