@@ -17,7 +17,8 @@ bool Taille::lire(const QString &texte, qint64 &octets)
     nombre.replace(QLatin1Char(','), QLatin1Char('.'));
     bool ok = false;
     const double valeur = nombre.toDouble(&ok);
-    const int puissance = QStringLiteral("kmgt").indexOf(correspondance.captured(2).toLower()) + 1;
+    const QString unite = correspondance.captured(2).toLower();
+    const int puissance = unite.isEmpty() ? 0 : QStringLiteral("kmgt").indexOf(unite) + 1;
     const double resultat = std::floor(valeur * std::pow(1024.0, puissance));
     if (!ok || !(resultat >= 1) || resultat > std::ldexp(1.0, 62))
         return false;
