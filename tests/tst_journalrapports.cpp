@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureConsole.h"
 #include "JournalRapports.h"
+#include "SegmentJournal.h"
 
 #include <QDir>
 #include <QFile>
@@ -235,16 +236,16 @@ void TestJournalRapports::dossierImpossible()
 // at every length and alignment the eight-byte steps can meet.
 void TestJournalRapports::somme()
 {
-    QCOMPARE(JournalRapports::somme("123456789", 9), quint16(0x906e));
+    QCOMPARE(SegmentJournal::somme("123456789", 9), quint16(0x906e));
     QByteArray octets;
     for (int i = 0; i < 4096 + 17; ++i)
         octets += char((i * 7919 + (i >> 3)) & 0xff);
     for (int debut = 0; debut < 8; ++debut) {
         for (int taille = 0; taille < 300; ++taille)
-            QCOMPARE(JournalRapports::somme(octets.constData() + debut, taille),
+            QCOMPARE(SegmentJournal::somme(octets.constData() + debut, taille),
                      qChecksum(octets.constData() + debut, uint(taille)));
     }
-    QCOMPARE(JournalRapports::somme(octets.constData(), octets.size()), qChecksum(octets.constData(), uint(octets.size())));
+    QCOMPARE(SegmentJournal::somme(octets.constData(), octets.size()), qChecksum(octets.constData(), uint(octets.size())));
 }
 
 QTEST_GUILESS_MAIN(TestJournalRapports)

@@ -26,6 +26,9 @@ public:
 
     // The console line, once the failure is known.
     void signaler() const;
+    // The line of a last backup that failed: `rapports` in no backup file,
+    // `perdus` of them not in the journal either.
+    static void signalerPertes(qint64 rapports, qint64 perdus, bool journal);
 
 private:
     QString m_etape;

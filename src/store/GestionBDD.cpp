@@ -138,6 +138,8 @@ void GestionBDD::viderFile()
 }
 
 // A batch shares transactions, which costs SQLite far less than one per report.
+// What the journal gives back is stored whole, whatever the bound: a backup
+// in the middle would take its segments with only part of their reports.
 void GestionBDD::stockerEnLots(QVector<RapportJson> &rapports, bool journaliser)
 {
     int dansLot = 0;
@@ -154,7 +156,6 @@ void GestionBDD::stockerEnLots(QVector<RapportJson> &rapports, bool journaliser)
         }
     }
     m_insertion.terminerLot();
-    // What the journal gives back was within the bound when it came.
     if (journaliser)
         verifierPlafond();
 }
@@ -280,21 +281,8 @@ void GestionBDD::signalerPertes()
             rapports = compte.value(0).toLongLong();
     }
     // The oldest reports go first when memory runs short, and those the
-    // journal missed are the latest: the journal misses no more of those
-    // left than it missed in all.
-    const qint64 perdus = m_journal ? qMin(rapports, m_journal->horsJournal()) : rapports;
-    const QString debut = tr("Sauvegarde finale impossible : %1 rapport(s) dans aucun fichier de sauvegarde").arg(rapports);
-    if (rapports == 0)
-        Console::ecrire(tr("Sauvegarde finale impossible, mais aucun rapport n'attendait de sauvegarde."));
-    else if (!m_journal)
-        Console::ecrire(debut + tr(", et sans journal : ils sont perdus."));
-    else if (perdus == 0)
-        Console::ecrire(debut + tr(", tous gardés par le journal, qui les rendra au prochain démarrage dans ce dossier."));
-    else if (perdus == rapports)
-        Console::ecrire(debut + tr(", et le journal n'en garde aucun : ils sont perdus."));
-    else
-        Console::ecrire(debut + tr(", dont %1 que le journal ne garde pas (perdus) ; il rendra les %2 autre(s) au "
-                                   "prochain démarrage dans ce dossier.")
-                                    .arg(perdus)
-                                    .arg(rapports - perdus));
+    // journal missed are the latest: of those left, it misses no more than
+    // it missed in all.
+    EchecSauvegarde::signalerPertes(rapports, m_journal ? qMin(rapports, m_journal->horsJournal()) : rapports,
+                                    m_journal);
 }

@@ -3,13 +3,13 @@
 
 #include "Console.h"
 #include "FichierSauvegarde.h"
+#include "SegmentJournal.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTimer>
-#include <QtEndian>
 
 #include <algorithm>
 #include <cerrno>
@@ -19,33 +19,6 @@
 
 namespace {
 
-const QByteArray &entete()
-{
-    static const QByteArray octets("CJRNL001");
-    return octets;
-}
-constexpr int tailleEnregistrement = 6;
-
-// CRC-16/X-25, the checksum qChecksum gives, eight bytes at a step: Qt's own
-// goes four bits at a time, and was a tenth of the store's time.
-struct TablesSomme
-{
-    quint16 t[8][256] = {};
-    constexpr TablesSomme()
-    {
-        for (int octet = 0; octet < 256; ++octet) {
-            quint16 crc = quint16(octet);
-            for (int bit = 0; bit < 8; ++bit)
-                crc = (crc & 1) ? quint16((crc >> 1) ^ 0x8408) : quint16(crc >> 1);
-            t[0][octet] = crc;
-        }
-        for (int k = 1; k < 8; ++k) {
-            for (int octet = 0; octet < 256; ++octet)
-                t[k][octet] = quint16((t[k - 1][octet] >> 8) ^ t[0][t[k - 1][octet] & 0xff]);
-        }
-    }
-};
-constexpr TablesSomme tablesSomme;
 // Past this much waiting in memory, it is written at once.
 constexpr int tamponMax = 1024 * 1024;
 
@@ -84,20 +57,6 @@ QList<Segment> segments(const QString &dossier)
     }
     std::sort(resultat.begin(), resultat.end(), [](const Segment &a, const Segment &b) { return a.numero < b.numero; });
     return resultat;
-}
-
-// The records of `tampon` wholly within its first `ecrits` bytes.
-qint64 enregistrementsComplets(const QByteArray &tampon, qint64 ecrits)
-{
-    qint64 position = tampon.startsWith(entete()) ? entete().size() : 0;
-    qint64 complets = 0;
-    while (position + tailleEnregistrement <= ecrits) {
-        position += tailleEnregistrement + qFromBigEndian<quint32>(tampon.constData() + position);
-        if (position > ecrits)
-            break;
-        ++complets;
-    }
-    return complets;
 }
 
 QString texteErreur(int erreur)
@@ -172,22 +131,7 @@ JournalRapports::Recuperation JournalRapports::recuperer()
             Console::ecrire(QStringLiteral("Journal %1 illisible : %2").arg(segment.nom, fichier.errorString()));
             continue;
         }
-        const QByteArray octets = fichier.readAll();
-        qint64 position = 0;
-        if (octets.startsWith(entete())) {
-            position = entete().size();
-            while (position + tailleEnregistrement <= octets.size()) {
-                const char *debut = octets.constData() + position;
-                const quint32 longueur = qFromBigEndian<quint32>(debut);
-                const quint16 attendue = qFromBigEndian<quint16>(debut + 4);
-                if (qint64(longueur) > octets.size() - position - tailleEnregistrement
-                    || somme(debut + tailleEnregistrement, longueur) != attendue)
-                    break;
-                recuperation.rapports.append(QString::fromLatin1(debut + tailleEnregistrement, int(longueur)));
-                position += tailleEnregistrement + qint64(longueur);
-            }
-        }
-        recuperation.octetsIgnores += octets.size() - position;
+        recuperation.rapports += SegmentJournal::lire(fichier.readAll(), recuperation.octetsIgnores);
     }
     return recuperation;
 }
@@ -203,7 +147,7 @@ bool JournalRapports::demarrer()
         return false;
     }
     m_enregistrements = 0;
-    m_tampon = entete();
+    m_tampon = SegmentJournal::entete();
     m_aSynchroniser = true;
     m_abandonne = false;
     m_minuteur->start();
@@ -222,10 +166,7 @@ void JournalRapports::ajouter(const QByteArray &octets)
         ++m_horsJournal;
         return;
     }
-    char enregistrement[tailleEnregistrement];
-    qToBigEndian<quint32>(quint32(octets.size()), enregistrement);
-    qToBigEndian<quint16>(somme(octets.constData(), octets.size()), enregistrement + 4);
-    m_tampon.append(enregistrement, tailleEnregistrement).append(octets);
+    SegmentJournal::ajouter(m_tampon, octets);
     ++m_enregistrements;
     ++m_enAttente;
     if (m_tampon.size() >= tamponMax)
@@ -243,7 +184,7 @@ bool JournalRapports::ecrire()
             const int erreur = n < 0 ? errno : ENOSPC;
             // A record cut short ends the reading of the segment: only
             // those written whole are in it.
-            const qint64 complets = enregistrementsComplets(m_tampon, ecrits);
+            const qint64 complets = SegmentJournal::enregistrementsComplets(m_tampon, ecrits);
             m_nonSynchronises += complets;
             m_enAttente -= complets;
             abandonner(QStringLiteral("écrire"), erreur);
@@ -326,19 +267,4 @@ void JournalRapports::sauvegardeTerminee(const QString &sauvegarde)
         Console::ecrire(QStringLiteral("Journal %1 repris : un arrêt brutal ne perd de nouveau que la dernière "
                                        "demi-seconde de rapports.")
                             .arg(m_segment));
-}
-
-quint16 JournalRapports::somme(const char *donnees, qsizetype taille)
-{
-    const auto &t = tablesSomme.t;
-    const auto *p = reinterpret_cast<const uchar *>(donnees);
-    quint16 crc = 0xffff;
-    for (; taille >= 8; taille -= 8, p += 8) {
-        crc ^= quint16(p[0] | (p[1] << 8));
-        crc = t[7][crc & 0xff] ^ t[6][crc >> 8] ^ t[5][p[2]] ^ t[4][p[3]] ^ t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]]
-              ^ t[0][p[7]];
-    }
-    for (; taille > 0; --taille)
-        crc = quint16((crc >> 8) ^ t[0][(crc ^ *p++) & 0xff]);
-    return quint16(~crc);
 }

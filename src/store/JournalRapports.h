@@ -21,20 +21,14 @@ class QTimer;
 // So at any crash, a segment assigned to a B that exists is in B and is
 // dropped; every other segment is in no backup and is read back; and a
 // temporary file of B's, whose rows are all in B's segments, can go.
-// Each report thus ends in exactly one backup.
-//
-// A record is the report's length (32-bit big-endian), a CRC-16 of its
-// bytes, then its Latin-1 bytes; a torn or damaged record ends the reading
-// of its segment.
+// Each report thus ends in exactly one backup. A segment's bytes are
+// SegmentJournal's.
 class JournalRapports : public QObject
 {
     Q_OBJECT
 
 public:
     static constexpr int delaiSynchronisationMs = 500;
-
-    // Each record's checksum: CRC-16/X-25, as qChecksum computes it.
-    static quint16 somme(const char *donnees, qsizetype taille);
 
     struct Recuperation
     {
