@@ -86,7 +86,8 @@ const QString disquePlein =
 
 // Every line a collector on a full disk may print; the nine lines of SQL
 // failures it used to print for each backup, among others, are faults.
-// The display port is no concern here: another collector may hold it.
+// The display port is no concern here: another collector may hold it, or
+// other programs' display clients connect to this one.
 bool ligneAttendue(const QString &ligne)
 {
     static const QRegularExpression formes(
@@ -95,7 +96,10 @@ bool ligneAttendue(const QString &ligne)
                        "|\"  SUPPORTE [^\"]*\" "
                        "|\"Tampon de réception UDP limité [^\"]*\" "
                        "|\"Impossible d'écouter sur le port TCP 56000 : [^\"]*\" "
+                       "|Nouvelle connexion :  \\d+ "
+                       "|Thread:  0x[0-9a-f]+ \\. Transmission des données à  \"[0-9.]*\" "
                        "|Réception de  \"127\\.0\\.0\\.\\d+  SeqNb:\\d+\" "
+                       "|\"127\\.0\\.0\\.\\d+\" :  \"-?\\d+ paquet\\(s\\) perdu\\(s\\)\\.\" "
                        "|\"Journal collecteur-1\\.journal : impossible de écrire \\(No space left on device\\)\\. "
                        "Le collecteur continue sans journal : [^\"]*\" "
                        "|\"Mémoire du stockage au plafond \\(16 Mio, --memoire-max\\) : sauvegarde immédiate\\.\" "
@@ -162,7 +166,9 @@ void TestDisquePlein::plafondSurDisquePlein()
                                .arg(auDepart / mio)
                                .arg(collecteur.lignes().filter(QStringLiteral("plafond")).mid(0, 4).join(QLatin1Char('\n')));
     QVERIFY2(!collecteur.lignes().filter(QStringLiteral("parmi les plus anciens supprimé(s)")).isEmpty(), qPrintable(mesure));
-    QVERIFY2(pointe < auDepart + plafond + plafond / 2, qPrintable(mesure));
+    // The bound covers the rows; a quarter more leaves room for the reports
+    // on their way to the store.
+    QVERIFY2(pointe < auDepart + plafond + plafond / 4, qPrintable(mesure));
     qInfo("%s", qPrintable(mesure.section(QLatin1Char(':'), 0, 0)));
 
     QCOMPARE(::kill(pid_t(pid), SIGTERM), 0);
@@ -173,8 +179,8 @@ void TestDisquePlein::plafondSurDisquePlein()
     QStringList lignes;
     for (const QString &ligne : collecteur.lignes()) {
         QVERIFY2(ligneAttendue(ligne), qPrintable(ligne));
-        // The reception thread's lines come between the store's.
-        if (!ligne.startsWith(QStringLiteral("Réception de ")))
+        // The other threads' lines come between the store's, which are quoted.
+        if (ligne.startsWith(QLatin1Char('"')) && !ligne.contains(QStringLiteral("paquet(s) perdu(s)")))
             lignes << ligne;
     }
     // One line for each failed backup, and the rows kept, but not at the

@@ -51,11 +51,15 @@ QString ligneSuppression(const QString &plafond, qint64 supprimes)
 }
 
 // What a store whose rows are what they should be after drops holds: the
-// newest reports from `premier` to `dernier`, each with all its VM rows.
+// newest reports from `premier` to `dernier`, each with all its VM rows
+// (none when a backup has just taken them all).
 void verifierLignes(const QSqlDatabase &base, qint64 premier, qint64 dernier)
 {
-    QCOMPARE(lire(base, QStringLiteral("SELECT min(time), max(time), count(*) FROM InfosHyperviseurs")),
-             Lignes({{premier, dernier, dernier - premier + 1}}));
+    if (dernier < premier)
+        QCOMPARE(entier(base, QStringLiteral("SELECT count(*) FROM InfosHyperviseurs")), qint64(0));
+    else
+        QCOMPARE(lire(base, QStringLiteral("SELECT min(time), max(time), count(*) FROM InfosHyperviseurs")),
+                 Lignes({{premier, dernier, dernier - premier + 1}}));
     QCOMPARE(entier(base, QStringLiteral("SELECT count(*) FROM InfosVMs")), (dernier - premier + 1) * vmsParRapport);
     QCOMPARE(entier(base, QStringLiteral("SELECT count(*) FROM InfosVMs v LEFT JOIN InfosHyperviseurs h "
                                          "ON h.id = v.idinfos WHERE h.id IS NULL")),
@@ -142,8 +146,10 @@ void TestPlafondMemoire::occupation()
     inserer(1, 2000);
     const qint64 plein = plafond.occupation();
     const qint64 pages = entier(base, QStringLiteral("PRAGMA page_count")) * entier(base, QStringLiteral("PRAGMA page_size"));
-    // Each page costs a little more than its bytes in SQLite's cache.
-    QVERIFY2(plein > pages && plein < pages + pages / 8, qPrintable(QStringLiteral("%1 pour %2").arg(plein).arg(pages)));
+    // Each page costs a little more than its bytes: SQLite's cache and the
+    // allocator's own.
+    QVERIFY2(plein > pages + pages / 10 && plein < pages + pages / 4,
+             qPrintable(QStringLiteral("%1 pour %2").arg(plein).arg(pages)));
 
     QSqlQuery requete(base);
     QVERIFY(requete.exec(QStringLiteral("DELETE FROM InfosVMs WHERE idinfos <= 1000")));
