@@ -383,6 +383,7 @@ void TestSauvegarde::sauvegardeFinaleImpossible()
     const bool sauvegardee = m_store->sauvegarderFin();
     QVERIFY(QDir::setCurrent(m_dossier->path()));
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &avant), 0);
+    ::signal(SIGXFSZ, SIG_DFL);
 
     QVERIFY(!sauvegardee);
     comparerLignes(m_console->lignes(), console);

@@ -158,6 +158,8 @@ void JournalRapports::ajouter(const QString &rapport)
 {
     if (actif())
         ajouter(rapport.toLatin1());
+    else
+        ++m_horsJournal;
 }
 
 void JournalRapports::ajouter(const QByteArray &octets)
@@ -252,7 +254,9 @@ void JournalRapports::assigner(const QString &sauvegarde)
             Console::ecrire(QStringLiteral("Journal %1 : impossible de le renommer en %2 (%3).")
                                 .arg(segment.nom, nom, texteErreur(errno)));
     }
-    if (etaitActif)
+    // A journal that failed as it was flushed stays stopped until a backup
+    // succeeds, as its line said.
+    if (etaitActif && !m_abandonne)
         demarrer();
 }
 
