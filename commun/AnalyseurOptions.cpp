@@ -19,10 +19,7 @@ AnalyseurOptions::Resultat AnalyseurOptions::analyser(const QStringList &argumen
         return Erreur;
     }
     if (m_parseur.isSet(QStringLiteral("help"))) {
-        // Qt writes its headings in English whatever the program's language.
-        m_texte = m_parseur.helpText();
-        m_texte.replace(QStringLiteral("Usage: "), QStringLiteral("Utilisation : "));
-        m_texte.replace(QStringLiteral("\nOptions:\n"), QStringLiteral("\nOptions :\n"));
+        m_texte = aide();
         return Aide;
     }
     if (!m_parseur.positionalArguments().isEmpty()) {
@@ -30,6 +27,15 @@ AnalyseurOptions::Resultat AnalyseurOptions::analyser(const QStringList &argumen
         return Erreur;
     }
     return Executer;
+}
+
+QString AnalyseurOptions::aide() const
+{
+    // Qt writes its headings in English whatever the program's language.
+    QString texte = m_parseur.helpText();
+    texte.replace(QStringLiteral("Usage: "), QStringLiteral("Utilisation : "));
+    texte.replace(QStringLiteral("\nOptions:\n"), QStringLiteral("\nOptions :\n"));
+    return texte;
 }
 
 int AnalyseurOptions::terminer(Resultat resultat, const QString &texte)

@@ -23,6 +23,8 @@ public:
     // Erreur: texte() is one line, for standard error, exit status 2.
     Resultat analyser(const QStringList &arguments);
     QString texte() const { return m_texte; }
+    // The help alone, for a program that reads its options itself.
+    QString aide() const;
 
     bool estDonnee(const QString &option) const { return m_parseur.isSet(option); }
     QString valeur(const QString &option) const { return m_parseur.value(option); }

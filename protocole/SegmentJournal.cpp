@@ -101,6 +101,19 @@ bool suivant(const char *segment, qsizetype taille, qsizetype &position, Enregis
     return true;
 }
 
+qint64 enregistrementsComplets(const QByteArray &octets, qint64 taille)
+{
+    qint64 position = estSegment(octets.constData(), octets.size()) ? entete().size() : 0;
+    qint64 complets = 0;
+    while (position + tailleEnregistrement <= taille) {
+        position += tailleEnregistrement + qFromBigEndian<quint32>(octets.constData() + position);
+        if (position > taille)
+            break;
+        ++complets;
+    }
+    return complets;
+}
+
 QList<Segment> segments(const QString &dossier)
 {
     QList<Segment> resultat;

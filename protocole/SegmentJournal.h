@@ -39,6 +39,10 @@ struct Enregistrement
 bool suivant(const char *segment, qsizetype taille, qsizetype &position, Enregistrement &enregistrement,
              bool verifier = true);
 bool estSegment(const char *segment, qsizetype taille);
+// How many records lie wholly within the first `taille` bytes of `octets`,
+// which begin with the header or with a record: what a write cut short
+// kept.
+qint64 enregistrementsComplets(const QByteArray &octets, qint64 taille);
 
 // A segment in the collector's folder, by its name (FichierSauvegarde's).
 struct Segment

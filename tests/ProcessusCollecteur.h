@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -122,6 +123,43 @@ inline QList<QPair<QString, QDateTime>> sauvegardes(const QString &dossier)
     }
     std::sort(resultat.begin(), resultat.end(), [](const auto &a, const auto &b) { return a.second < b.second; });
     return resultat;
+}
+
+// Every hypervisor row of every backup file of a directory, by name.
+inline QHash<QString, int> lignesDesSauvegardes(const QString &dossier)
+{
+    QHash<QString, int> lignes;
+    for (const auto &sauvegarde : sauvegardes(dossier)) {
+        {
+            QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("union"));
+            base.setDatabaseName(sauvegarde.first);
+            base.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+            if (base.open()) {
+                QSqlQuery requete(base);
+                requete.exec(QStringLiteral("SELECT name FROM InfosHyperviseurs"));
+                while (requete.next())
+                    ++lignes[requete.value(0).toString()];
+            }
+            base.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("union"));
+    }
+    return lignes;
+}
+
+// The line of a start that read back what the journal held.
+inline QString ligneRelectureJournal(int rapports, int octets)
+{
+    return QStringLiteral("\"Journal relu après un arrêt brutal : %1 rapport(s) récupéré(s), %2 octet(s) d'un dernier "
+                          "enregistrement incomplet ignoré(s).\" ")
+        .arg(rapports)
+        .arg(octets);
+}
+
+// The last line of a start, once the store is ready.
+inline QString derniereLigneDuPilote()
+{
+    return QStringLiteral("\"  SUPPORTE le renvoi de l'ID de la dernière ligne insérée.\" ");
 }
 
 inline QString sauvegardeContenant(const QString &dossier, const QString &hyperviseur)

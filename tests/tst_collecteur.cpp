@@ -134,6 +134,8 @@ class TestCollecteur : public QObject
 private slots:
     void demarrage_data();
     void demarrage();
+    void ligneDeCommande_data();
+    void ligneDeCommande();
     void portDejaPris();
     void sauvegardesHoraires();
     void deBoutEnBout();
@@ -168,6 +170,51 @@ void TestCollecteur::demarrage()
     agent.writeDatagram(datagramme(42, "{}"), QHostAddress::LocalHost, port);
     QVERIFY2(collecteur.attendreLigne(QStringLiteral("Réception de  \"127.0.0.2  SeqNb:42\" ")),
              qPrintable(collecteur.lignes().join(QLatin1Char('\n'))));
+}
+
+void TestCollecteur::ligneDeCommande_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("statut");
+    QTest::addColumn<QStringList>("console");
+
+    QTest::newRow("--help") << QStringList{QStringLiteral("--help")} << 0 << QStringList();
+    QTest::newRow("-h apres une option") << QStringList{QStringLiteral("--port=1"), QStringLiteral("-h")} << 0 << QStringList();
+    QTest::newRow("--memoire-max invalide")
+        << QStringList{QStringLiteral("--memoire-max=12X")} << 2
+        << QStringList{QStringLiteral("\"Valeur invalide pour --memoire-max (une taille d'au moins 1M est attendue : "
+                                      "536870912, 512M, 2G, 1.5G...).\" ")};
+    QTest::newRow("--memoire-max trop petite")
+        << QStringList{QStringLiteral("--memoire-max=1023K")} << 2
+        << QStringList{QStringLiteral("\"Valeur invalide pour --memoire-max (une taille d'au moins 1M est attendue : "
+                                      "536870912, 512M, 2G, 1.5G...).\" ")};
+}
+
+// The help and a refused option start nothing and leave no file behind.
+void TestCollecteur::ligneDeCommande()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, statut);
+    QFETCH(QStringList, console);
+
+    ProcessusCollecteur collecteur(arguments);
+    QVERIFY(collecteur.processus().waitForFinished(10000));
+    QCOMPARE(collecteur.processus().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(collecteur.processus().exitCode(), statut);
+    QCOMPARE(collecteur.lignes(), console);
+    const QString sortie = QString::fromUtf8(collecteur.processus().readAllStandardOutput());
+    if (statut == 0) {
+        QVERIFY2(sortie.startsWith(QStringLiteral("Utilisation : %1 [options]\n").arg(QStringLiteral(COLLECTEUR_BINAIRE))),
+                 qPrintable(sortie));
+        for (const QString &option : {QStringLiteral("-h, --help"), QStringLiteral("--port <N>"),
+                                      QStringLiteral("--clients-max <N>"), QStringLiteral("--journal <aucun>"),
+                                      QStringLiteral("--memoire-max <TAILLE>")})
+            QVERIFY2(sortie.contains(QStringLiteral("\n  ") + option + QLatin1Char(' ')), qPrintable(option));
+    } else {
+        QCOMPARE(sortie, QString());
+    }
+    QCOMPARE(QDir(collecteur.dossier()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             QStringList());
 }
 
 void TestCollecteur::portDejaPris()

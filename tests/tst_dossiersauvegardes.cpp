@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureConsole.h"
 #include "DossierSauvegardes.h"
+#include "EchecSauvegarde.h"
 #include "FichierSauvegarde.h"
 
 #include <QDateTime>
@@ -124,14 +125,14 @@ void TestDossierSauvegardes::nommer_data()
     const QString enCours = QStringLiteral("collecteur01-02-2026_03-04-05.db.en-cours");
     const QString nom = QStringLiteral("collecteur01-02-2026_03-04-05.db");
     QTest::newRow("nommee") << true << false << true << QStringList();
+    // Nothing that was not synced takes a backup's name.
     QTest::newRow("fichier temporaire disparu")
         << false << false << false
-        << QStringList{QStringLiteral("\"Synchronisation de la sauvegarde %1 impossible : %2\" ").arg(enCours, erreurSysteme(ENOENT)),
-                       QStringLiteral("\"La sauvegarde est restée sous le nom %1 : renommage en %2 impossible : %3\" ")
-                           .arg(enCours, nom, erreurSysteme(ENOENT))};
+        << QStringList{QStringLiteral("\"Échec de la sauvegarde dans %1, étape « synchronisation du fichier » : %2\" ")
+                           .arg(enCours, erreurSysteme(ENOENT))};
     QTest::newRow("nom pris par un dossier")
         << true << true << false
-        << QStringList{QStringLiteral("\"La sauvegarde est restée sous le nom %1 : renommage en %2 impossible : %3\" ")
+        << QStringList{QStringLiteral("\"Échec de la sauvegarde dans %1, étape « renommage en %2 » : %3\" ")
                            .arg(enCours, nom, erreurSysteme(EISDIR))};
 }
 
@@ -149,7 +150,13 @@ void TestDossierSauvegardes::nommer()
     if (dossierAuNom)
         QVERIFY(QDir::current().mkpath(nom + QStringLiteral("/plein")));
 
-    QCOMPARE(DossierSauvegardes::nommer(enCours, nom), nommee);
+    EchecSauvegarde echec;
+    QCOMPARE(DossierSauvegardes::nommer(enCours, nom, echec), nommee);
+    QCOMPARE(echec.survenu(), !nommee);
+    // Silent: the store tells the failure, with what it does about it.
+    QCOMPARE(m_console->lignes(), QStringList());
+    if (echec.survenu())
+        echec.signaler();
 
     QCOMPARE(m_console->lignes(), console);
     if (nommee) {

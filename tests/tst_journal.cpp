@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "MontageTmpfs.h"
 #include "ProcessusCollecteur.h"
 
 #include <QElapsedTimer>
@@ -15,7 +16,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,36 +24,6 @@ namespace {
 QByteArray rapportNumerote(int numero)
 {
     return QStringLiteral(R"({"name":"j-%1","time":%1,"cpu":1.5,"vms":[{"name":"j-%1-vm","ram":1}]})").arg(numero).toLatin1();
-}
-
-// Every hypervisor row of every backup file of a directory, by name.
-QHash<QString, int> lignesDesSauvegardes(const QString &dossier)
-{
-    QHash<QString, int> lignes;
-    for (const auto &sauvegarde : sauvegardes(dossier)) {
-        {
-            QSqlDatabase base = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("union"));
-            base.setDatabaseName(sauvegarde.first);
-            base.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-            if (base.open()) {
-                QSqlQuery requete(base);
-                requete.exec(QStringLiteral("SELECT name FROM InfosHyperviseurs"));
-                while (requete.next())
-                    ++lignes[requete.value(0).toString()];
-            }
-            base.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("union"));
-    }
-    return lignes;
-}
-
-QString ligneRelecture(int rapports, int octets)
-{
-    return QStringLiteral("\"Journal relu après un arrêt brutal : %1 rapport(s) récupéré(s), %2 octet(s) d'un dernier "
-                          "enregistrement incomplet ignoré(s).\" ")
-        .arg(rapports)
-        .arg(octets);
 }
 
 QByteArray enregistrement(const QByteArray &rapport)
@@ -131,42 +101,6 @@ private:
     std::thread m_thread;
 };
 
-QString derniereLigneDuPilote()
-{
-    return QStringLiteral("\"  SUPPORTE le renvoi de l'ID de la dernière ligne insérée.\" ");
-}
-
-// A small file system of its own, for a full disk or a read-only one.
-class Montage
-{
-public:
-    explicit Montage(const QString &options)
-    {
-        if (::geteuid() != 0 || !m_dossier.isValid())
-            return;
-        m_monte = ::mount("tmpfs", QFile::encodeName(m_dossier.path()).constData(), "tmpfs", 0,
-                          options.toLatin1().constData())
-                  == 0;
-    }
-    ~Montage()
-    {
-        if (m_monte)
-            ::umount2(QFile::encodeName(m_dossier.path()).constData(), MNT_DETACH);
-    }
-    bool monte() const { return m_monte; }
-    QString dossier() const { return m_dossier.path(); }
-    bool lectureSeule(bool oui)
-    {
-        return ::mount("tmpfs", QFile::encodeName(m_dossier.path()).constData(), "tmpfs",
-                       MS_REMOUNT | (oui ? MS_RDONLY : 0), nullptr)
-               == 0;
-    }
-
-private:
-    QTemporaryDir m_dossier;
-    bool m_monte = false;
-};
-
 } // namespace
 
 class TestJournal : public QObject
@@ -213,7 +147,7 @@ void TestJournal::finEndommagee()
     const quint16 port = portUdpLibre();
     ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)}, QProcessEnvironment::systemEnvironment(), {},
                                    dossier.path());
-    QVERIFY2(collecteur.attendreLigne(ligneRelecture(2, 7)), qPrintable(collecteur.console()));
+    QVERIFY2(collecteur.attendreLigne(ligneRelectureJournal(2, 7)), qPrintable(collecteur.console()));
     // Read back without being relayed or printed again.
     QVERIFY(collecteur.lignes().filter(QStringLiteral("Réception")).isEmpty());
     QVERIFY2(collecteur.arreter(), qPrintable(collecteur.console()));
@@ -327,7 +261,7 @@ void TestJournal::arretsBrutauxRepetes()
 
 void TestJournal::disquePlein()
 {
-    Montage montage(QStringLiteral("size=1m"));
+    MontageTmpfs montage(QStringLiteral("size=1m"));
     if (!montage.monte())
         QSKIP("il faut être root pour monter un petit système de fichiers");
     const quint16 port = portUdpLibre();
@@ -335,14 +269,9 @@ void TestJournal::disquePlein()
                                    montage.dossier());
     QVERIFY2(collecteur.attendreLigne(derniereLigneDuPilote()), qPrintable(collecteur.console()));
 
-    // Everything but a few kilobytes taken.
+    // Everything taken.
     const QString remplissage = QDir(montage.dossier()).filePath(QStringLiteral("remplissage"));
-    {
-        QFile fichier(remplissage);
-        QVERIFY(fichier.open(QIODevice::WriteOnly));
-        while (fichier.write(QByteArray(4096, 'x')) == 4096 && fichier.flush()) {
-        }
-    }
+    QVERIFY(montage.remplir(QStringLiteral("remplissage")));
     QUdpSocket agent;
     for (int numero = 1; numero <= 200; ++numero)
         agent.writeDatagram(QByteArray(4, 0) + rapportNumerote(numero), QHostAddress::LocalHost, port);
@@ -359,7 +288,7 @@ void TestJournal::disquePlein()
 
 void TestJournal::dossierEnLectureSeule()
 {
-    Montage montage(QStringLiteral("size=4m"));
+    MontageTmpfs montage(QStringLiteral("size=4m"));
     if (!montage.monte())
         QSKIP("il faut être root pour monter un petit système de fichiers");
     // Read-only even for root, and before the collector holds anything there.

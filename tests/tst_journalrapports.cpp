@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "CaptureConsole.h"
 #include "JournalRapports.h"
+#include "SegmentJournal.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,9 @@
 #include <QTest>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -50,6 +54,7 @@ private slots:
     void sauvegardeEchoueePuisReussie();
     void arretPropre();
     void dossierImpossible();
+    void reprisApresSauvegarde();
 
 private:
     QString chemin(const QString &nom) const { return QDir(m_dossier->path()).filePath(nom); }
@@ -228,6 +233,47 @@ void TestJournalRapports::dossierImpossible()
     journal.ajouter(QStringLiteral("perdu"));
     journal.assigner(sauvegardeA);
     QCOMPARE(m_console->lignes().size(), 1);
+}
+
+// What a stopped journal misses is counted until a backup takes it, and
+// the journal begins again then.
+void TestJournalRapports::reprisApresSauvegarde()
+{
+    JournalRapports journal(m_dossier->path());
+    QVERIFY(journal.demarrer());
+    journal.ajouter(QStringLiteral("un"));
+    journal.assigner(sauvegardeA);
+    QCOMPARE(journal.horsJournal(), qint64(0));
+
+    // The new segment may not grow at all: neither its header nor the next
+    // two reports are written.
+    struct rlimit avant;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &avant), 0);
+    struct rlimit limite = avant;
+    limite.rlim_cur = 0;
+    ::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limite), 0);
+    journal.ajouter(QStringLiteral("deux"));
+    journal.ajouter(QStringLiteral("trois"));
+    journal.assigner(sauvegardeB);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &avant), 0);
+    ::signal(SIGXFSZ, SIG_DFL);
+    QCOMPARE(m_console->lignes(),
+             QStringList{QStringLiteral("\"Journal collecteur-2.journal : impossible de écrire (File too large). "
+                                        "Le collecteur continue sans journal : un arrêt brutal perdrait les rapports reçus "
+                                        "depuis la dernière sauvegarde.\" ")});
+    QVERIFY(!journal.actif());
+    journal.ajouter(QStringLiteral("quatre"));
+    QCOMPARE(journal.horsJournal(), qint64(3));
+
+    ecrireFichier(chemin(sauvegardeB), "fini");
+    journal.sauvegardeTerminee(sauvegardeB);
+    QCOMPARE(journal.horsJournal(), qint64(0));
+    QVERIFY(journal.actif());
+    QCOMPARE(m_console->lignes().value(1),
+             QStringLiteral("\"Journal collecteur-3.journal repris : un arrêt brutal ne perd de nouveau que la dernière "
+                            "demi-seconde de rapports.\" "));
+    QCOMPARE(fichiers(m_dossier->path()), (QStringList{QStringLiteral("collecteur-3.journal"), sauvegardeB}));
 }
 
 QTEST_GUILESS_MAIN(TestJournalRapports)

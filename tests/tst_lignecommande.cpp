@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "LigneCommande.h"
+#include "Taille.h"
 
 #include <QTest>
+
+#include <unistd.h>
 
 class TestLigneCommande : public QObject
 {
@@ -14,6 +17,13 @@ private slots:
     void clientsMax();
     void journal_data();
     void journal();
+    void memoireMax_data();
+    void memoireMax();
+    void memoireMaxParDefaut();
+    void texteTaille_data();
+    void texteTaille();
+    void aide_data();
+    void aide();
 };
 
 void TestLigneCommande::portUdp_data()
@@ -84,6 +94,93 @@ void TestLigneCommande::journal()
     QFETCH(QStringList, arguments);
     QFETCH(int, journal);
     QCOMPARE(LigneCommande::journal(arguments), journal);
+}
+
+void TestLigneCommande::memoireMax_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<qint64>("octets");
+
+    const QString programme = QStringLiteral("/usr/bin/collecteur");
+    const auto avec = [&programme](const char *valeur) {
+        return QStringList{programme, QStringLiteral("--memoire-max=") + QLatin1String(valeur)};
+    };
+    const qint64 mio = 1024 * 1024;
+    QTest::newRow("sans option") << QStringList{programme, QStringLiteral("--port=1")} << qint64(-7);
+    QTest::newRow("octets") << avec("536870912") << 512 * mio;
+    QTest::newRow("512M") << avec("512M") << 512 * mio;
+    QTest::newRow("512m") << avec("512m") << 512 * mio;
+    QTest::newRow("2G") << avec("2G") << 2048 * mio;
+    QTest::newRow("1.5G") << avec("1.5G") << 1536 * mio;
+    QTest::newRow("virgule decimale") << avec("1,5G") << 1536 * mio;
+    QTest::newRow("1T") << avec("1T") << 1024 * 1024 * mio;
+    QTest::newRow("Mo") << avec("512Mo") << 512 * mio;
+    QTest::newRow("Mio") << avec("512Mio") << 512 * mio;
+    QTest::newRow("MiB") << avec("512MiB") << 512 * mio;
+    QTest::newRow("kilo") << avec("4096k") << 4 * mio;
+    QTest::newRow("minimum") << avec("1M") << mio;
+    QTest::newRow("octets arrondis") << avec("1.0000001M") << mio;
+    QTest::newRow("la derniere l'emporte")
+        << QStringList{programme, QStringLiteral("--memoire-max=1G"), QStringLiteral("--memoire-max=2G")} << 2048 * mio;
+    QTest::newRow("sous le minimum") << avec("1023K") << qint64(-1);
+    QTest::newRow("zero") << avec("0") << qint64(-1);
+    QTest::newRow("negatif") << avec("-1G") << qint64(-1);
+    QTest::newRow("vide") << avec("") << qint64(-1);
+    QTest::newRow("unite seule") << avec("G") << qint64(-1);
+    QTest::newRow("unite inconnue") << avec("12X") << qint64(-1);
+    QTest::newRow("deux unites") << avec("1GM") << qint64(-1);
+    QTest::newRow("exposant") << avec("1e9") << qint64(-1);
+    QTest::newRow("demesure") << avec("99999999T") << qint64(-1);
+}
+
+void TestLigneCommande::memoireMax()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(qint64, octets);
+    QCOMPARE(LigneCommande::memoireMax(arguments, -7), octets);
+}
+
+void TestLigneCommande::memoireMaxParDefaut()
+{
+    const qint64 memoire = qint64(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE);
+    QCOMPARE(LigneCommande::memoireMaxParDefaut(), memoire / 4);
+}
+
+void TestLigneCommande::texteTaille_data()
+{
+    QTest::addColumn<qint64>("octets");
+    QTest::addColumn<QString>("texte");
+    QTest::newRow("octets") << qint64(900) << QStringLiteral("900 o");
+    QTest::newRow("Kio") << qint64(1024) << QStringLiteral("1 Kio");
+    QTest::newRow("Mio") << qint64(512) * 1024 * 1024 << QStringLiteral("512 Mio");
+    QTest::newRow("decimale") << qint64(1536) * 1024 * 1024 << QStringLiteral("1,5 Gio");
+    QTest::newRow("au dixieme") << qint64(1342177280) << QStringLiteral("1,3 Gio");
+}
+
+void TestLigneCommande::texteTaille()
+{
+    QFETCH(qint64, octets);
+    QFETCH(QString, texte);
+    QCOMPARE(Taille::texte(octets), texte);
+}
+
+void TestLigneCommande::aide_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("aide");
+    const QString programme = QStringLiteral("/usr/bin/collecteur");
+    QTest::newRow("--help") << QStringList{programme, QStringLiteral("--help")} << true;
+    QTest::newRow("-h parmi d'autres") << QStringList{programme, QStringLiteral("--port=1"), QStringLiteral("-h")} << true;
+    QTest::newRow("sans") << QStringList{programme, QStringLiteral("--port=1")} << false;
+    QTest::newRow("programme nomme --help") << QStringList{QStringLiteral("--help")} << false;
+    QTest::newRow("dans un autre argument") << QStringList{programme, QStringLiteral("--helper")} << false;
+}
+
+void TestLigneCommande::aide()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, aide);
+    QCOMPARE(LigneCommande::aideDemandee(arguments), aide);
 }
 
 QTEST_GUILESS_MAIN(TestLigneCommande)

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSqlError>
@@ -18,6 +19,9 @@
 #include <QTimer>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -90,6 +94,8 @@ private slots:
     void nomDejaPris();
     void copieImpossible_data();
     void copieImpossible();
+    void sauvegardeFinaleImpossible_data();
+    void sauvegardeFinaleImpossible();
     void chaineDuMinuteur();
     void sauvegardeALaFermeture();
     void aucuneSauvegardeDemandeeALaFermeture();
@@ -232,32 +238,34 @@ void TestSauvegarde::nomDejaPris()
 void TestSauvegarde::copieImpossible_data()
 {
     QTest::addColumn<bool>("dossierSupprime");
+    QTest::addColumn<bool>("declencheur");
     QTest::addColumn<QStringList>("console");
 
     const QString conservees = QStringLiteral("\"Les lignes sont conservées pour la prochaine sauvegarde.\" ");
-    // The file cannot even be created.
+    // The file cannot even be created: one line for the step, not one for
+    // each statement that would follow it.
     QTest::newRow("dossier courant supprime")
-        << true
-        << QStringList{QStringLiteral("\"Connexion à la base de données impossible\" "),
-                       QStringLiteral("\"<erreur> : ATTACH DATABASE 'collecteur<erreur>.db.en-cours' as sauvegarde\" "),
-                       QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosHyperviseurs SELECT * FROM main.InfosHyperviseurs\" "),
-                       QStringLiteral("\"<erreur> : INSERT INTO sauvegarde.InfosVMs SELECT * FROM main.InfosVMs\" "),
-                       conservees,
-                       QStringLiteral("\"<erreur> : DETACH DATABASE sauvegarde\" ")};
+        << true << false
+        << QStringList{QStringLiteral("\"Échec de la sauvegarde dans collecteur<erreur>.db.en-cours, étape « création du "
+                                      "fichier » : unable to open database file (No such file or directory)\" "),
+                       conservees};
+    // A trigger makes the store move its rows by statements.
+    QTest::newRow("lignes, dossier courant supprime")
+        << true << true << QStringList{QStringLiteral("\"Connexion à la base de données impossible\" "), conservees};
     // The file is created and every table copied, but emptying the store
     // fails before the commit.
     QTest::newRow("vidage refuse")
-        << false
-        << QStringList{QStringLiteral("\"<erreur> : DELETE FROM main.InfosVMs\" "), conservees};
+        << false << true << QStringList{QStringLiteral("\"<erreur> : DELETE FROM main.InfosVMs\" "), conservees};
 }
 
 void TestSauvegarde::copieImpossible()
 {
     QFETCH(bool, dossierSupprime);
+    QFETCH(bool, declencheur);
     QFETCH(QStringList, console);
 
     QSqlQuery requete(QSqlDatabase::database(QStringLiteral("collecteur"), false));
-    if (!dossierSupprime) {
+    if (declencheur) {
         QVERIFY2(requete.exec(QStringLiteral("CREATE TRIGGER Refus BEFORE DELETE ON InfosVMs "
                                              "BEGIN SELECT RAISE(ABORT, 'refus'); END")),
                  qPrintable(requete.lastError().text()));
@@ -282,7 +290,7 @@ void TestSauvegarde::copieImpossible()
     QVERIFY(minuteur()->isActive());
 
     m_console->vider();
-    if (!dossierSupprime)
+    if (declencheur)
         QVERIFY(requete.exec(QStringLiteral("DROP TRIGGER Refus")));
     ajouter(rapportC);
     sauvegarder();
@@ -295,6 +303,91 @@ void TestSauvegarde::copieImpossible()
              Lignes({{QStringLiteral("hv-a")}, {QStringLiteral("hv-b")}, {QStringLiteral("hv-c")}}));
     QCOMPARE(lireFichier(noms.constFirst(), comptes), Lignes({{3, 4}}));
     QCOMPARE(lireStore(comptes), Lignes({{0, 0}}));
+}
+
+void TestSauvegarde::sauvegardeFinaleImpossible_data()
+{
+    QTest::addColumn<QString>("journal");
+    QTest::addColumn<int>("rapportsAvantArret");
+    QTest::addColumn<QStringList>("console");
+
+    const QString echec = QStringLiteral("\"Échec de la sauvegarde dans collecteur<erreur>.db.en-cours, étape « création du "
+                                         "fichier » : unable to open database file (No such file or directory)\" ");
+    QTest::newRow("sans journal")
+        << QString() << 0
+        << QStringList{echec, QStringLiteral("\"Sauvegarde finale impossible : 2 rapport(s) dans aucun fichier de "
+                                             "sauvegarde, et sans journal : ils sont perdus.\" ")};
+    QTest::newRow("journal complet")
+        << QStringLiteral("dossier") << 0
+        << QStringList{echec, QStringLiteral("\"Sauvegarde finale impossible : 2 rapport(s) dans aucun fichier de "
+                                             "sauvegarde, tous gardés par le journal, qui les rendra au prochain démarrage "
+                                             "dans ce dossier.\" ")};
+    QTest::newRow("journal jamais ouvert")
+        << QStringLiteral("absent") << 0
+        << QStringList{echec, QStringLiteral("\"Sauvegarde finale impossible : 2 rapport(s) dans aucun fichier de "
+                                             "sauvegarde, et le journal n'en garde aucun : ils sont perdus.\" ")};
+    // Once the first two reports are in the journal, its file may only
+    // grow by part of a record: the next two are not in it, the first of
+    // them cut short.
+    QTest::newRow("journal arrete en route")
+        << QStringLiteral("limite") << 2
+        << QStringList{QStringLiteral("\"Journal collecteur-1.journal : impossible de écrire (File too large). Le collecteur "
+                                      "continue sans journal : un arrêt brutal perdrait les rapports reçus depuis la "
+                                      "dernière sauvegarde.\" "),
+                       echec,
+                       QStringLiteral("\"Sauvegarde finale impossible : 4 rapport(s) dans aucun fichier de sauvegarde, "
+                                      "dont 2 que le journal ne garde pas (perdus) ; il rendra les 2 autre(s) au prochain "
+                                      "démarrage dans ce dossier.\" ")};
+    QTest::newRow("store vide")
+        << QStringLiteral("vide") << 0
+        << QStringList{echec, QStringLiteral("\"Sauvegarde finale impossible, mais aucun rapport n'attendait de "
+                                             "sauvegarde.\" ")};
+}
+
+// A failed last backup says what it leaves in no file: the reports in
+// memory, and which of them the journal still holds for the next start.
+void TestSauvegarde::sauvegardeFinaleImpossible()
+{
+    QFETCH(QString, journal);
+    QFETCH(int, rapportsAvantArret);
+    QFETCH(QStringList, console);
+
+    QTemporaryDir dossierJournal;
+    if (journal == QLatin1String("absent"))
+        m_store->activerJournal(dossierJournal.filePath(QStringLiteral("absent")));
+    else if (!journal.isEmpty())
+        m_store->activerJournal(dossierJournal.path());
+    const QString segment = dossierJournal.filePath(QStringLiteral("collecteur-1.journal"));
+    if (journal != QLatin1String("vide")) {
+        ajouter(rapportA);
+        ajouter(rapportB);
+    }
+    struct rlimit avant;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &avant), 0);
+    if (journal == QLatin1String("limite")) {
+        // Written and synced twice a second.
+        QTRY_VERIFY(QFileInfo(segment).size() > 100);
+        struct rlimit limite = avant;
+        limite.rlim_cur = rlim_t(QFileInfo(segment).size() + 30);
+        ::signal(SIGXFSZ, SIG_IGN);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limite), 0);
+        for (int numero = 0; numero < rapportsAvantArret; ++numero)
+            ajouter(rapportC);
+    }
+
+    const QString dossier = QDir::current().absoluteFilePath(QStringLiteral("parti"));
+    QVERIFY(QDir::current().mkdir(QStringLiteral("parti")));
+    QVERIFY(QDir::setCurrent(dossier));
+    QVERIFY(QDir().rmdir(dossier));
+    m_console->vider();
+    const bool sauvegardee = m_store->sauvegarderFin();
+    QVERIFY(QDir::setCurrent(m_dossier->path()));
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &avant), 0);
+    ::signal(SIGXFSZ, SIG_DFL);
+
+    QVERIFY(!sauvegardee);
+    comparerLignes(m_console->lignes(), console);
+    QCOMPARE(fichiers(), QStringList());
 }
 
 void TestSauvegarde::chaineDuMinuteur()

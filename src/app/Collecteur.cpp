@@ -96,6 +96,7 @@ void Collecteur::creerStockage()
         contexte,
         [this] {
             m_stockage = new GestionBDD(nullptr);
+            m_stockage->limiterMemoire(m_parametres.memoireMax);
             // Before any report arrives: what a crash left is stored first.
             if (m_parametres.journal)
                 m_stockage->activerJournal(QStringLiteral("."));
@@ -119,19 +120,30 @@ quint16 Collecteur::portAffichage() const
 void Collecteur::sauvegarder()
 {
     if (m_enService)
-        sauvegarderTout();
+        sauvegarderTout(false);
 }
 
-void Collecteur::sauvegarderTout()
+bool Collecteur::sauvegarderTout(bool finale)
 {
     QMetaObject::invokeMethod(m_decodeur.data(), &DecodeurRapports::decoder, Qt::BlockingQueuedConnection);
-    QMetaObject::invokeMethod(m_stockage.data(), &GestionBDD::sauvegarderBDD, Qt::BlockingQueuedConnection);
+    bool reussie = true;
+    GestionBDD *stockage = m_stockage.data();
+    QMetaObject::invokeMethod(
+        stockage,
+        [stockage, finale, &reussie] {
+            if (finale)
+                reussie = stockage->sauvegarderFin();
+            else
+                stockage->sauvegarderBDD();
+        },
+        Qt::BlockingQueuedConnection);
+    return reussie;
 }
 
-void Collecteur::arreter()
+bool Collecteur::arreter()
 {
     if (!m_enService)
-        return;
+        return true;
     m_enService = false;
 
     // What was read, or still waits in the kernel's buffer, reaches the
@@ -145,8 +157,9 @@ void Collecteur::arreter()
     // ahead of the closing, which lets each client take what it was sent.
     QCoreApplication::sendPostedEvents(m_affichage.get(), QEvent::MetaCall);
     m_affichage->fermerConnexions();
-    sauvegarderTout();
+    const bool sauvegardee = sauvegarderTout(true);
     arreterThreads();
+    return sauvegardee;
 }
 
 void Collecteur::arreterThreads()

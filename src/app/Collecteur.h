@@ -32,6 +32,8 @@ public:
         quint16 portAffichage = 56000;
         int clientsMax = AfficheurSocket::clientsMaxParDefaut;
         bool journal = true;
+        // Bytes the stored rows may take before a backup is made at once.
+        qint64 memoireMax = LigneCommande::memoireMaxParDefaut();
     };
 
     explicit Collecteur(const Parametres &parametres, QObject *parent = nullptr);
@@ -51,13 +53,14 @@ public slots:
     void sauvegarder();
     // Reads what still waits in the UDP socket, sends the display clients
     // their last frames and closes them, writes a last backup with every
-    // report received, then stops the threads. Only the first call counts.
-    void arreter();
+    // report received, then stops the threads. Only the first call counts;
+    // false when that last backup failed.
+    bool arreter();
 
 private:
     bool demarrerThread(QThread &thread, const QString &nom);
     void creerStockage();
-    void sauvegarderTout();
+    bool sauvegarderTout(bool finale);
     void arreterThreads();
 
     const Parametres m_parametres;

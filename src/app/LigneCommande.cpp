@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "LigneCommande.h"
 
+#include "AfficheurSocket.h"
+#include "AnalyseurOptions.h"
+#include "Taille.h"
+
 #include <QRegularExpression>
+
+#include <unistd.h>
 
 quint16 LigneCommande::portUdp(const QStringList &arguments)
 {
@@ -37,4 +43,63 @@ int LigneCommande::clientsMax(const QStringList &arguments, int parDefaut)
         resultat = ok && valeur >= 1 && valeur <= 65535 ? valeur : -1;
     }
     return resultat;
+}
+
+qint64 LigneCommande::memoireMax(const QStringList &arguments, qint64 parDefaut)
+{
+    const QString option = QStringLiteral("--memoire-max=");
+    qint64 resultat = parDefaut;
+    for (const QString &argument : arguments) {
+        if (!argument.startsWith(option))
+            continue;
+        qint64 octets = 0;
+        resultat = Taille::lire(argument.mid(option.size()), octets) && octets >= memoireMaxMinimum ? octets : -1;
+    }
+    return resultat;
+}
+
+qint64 LigneCommande::memoireMaxParDefaut()
+{
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long taillePage = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || taillePage <= 0)
+        return qint64(1) << 30;
+    return qMax(memoireMaxMinimum, qint64(pages) * taillePage / 4);
+}
+
+bool LigneCommande::aideDemandee(const QStringList &arguments)
+{
+    return arguments.mid(1).contains(QStringLiteral("--help")) || arguments.mid(1).contains(QStringLiteral("-h"));
+}
+
+QString LigneCommande::aide()
+{
+    AnalyseurOptions options(QStringLiteral(
+        "Collecteur de rapports d'hyperviseurs : reçoit les datagrammes UDP des agents, garde chaque\n"
+        "rapport en mémoire (SQLite) et dans un journal, le déplace chaque heure et à l'arrêt dans un\n"
+        "fichier collecteurJJ-MM-AAAA_hh-mm-ss.db du dossier courant, et le relaie aux clients\n"
+        "d'affichage connectés en TCP sur le port 56000. Chaque valeur suit son option après un signe\n"
+        "égal (--port=55001) ; les autres arguments sont ignorés. SIGINT ou SIGTERM l'arrête après une\n"
+        "dernière sauvegarde. Code de sortie : 0 après un arrêt propre, 1 si le démarrage ou la\n"
+        "dernière sauvegarde échoue, 2 sur option invalide."));
+    options.ajouter({
+        {QStringLiteral("port"), QStringLiteral("Port UDP des rapports des agents (%1 par défaut).").arg(portParDefaut),
+         QStringLiteral("N")},
+        {QStringLiteral("clients-max"),
+         QStringLiteral("Nombre de clients d'affichage connectés à la fois, de 1 à 65535 (%1 par défaut).")
+             .arg(AfficheurSocket::clientsMaxParDefaut),
+         QStringLiteral("N")},
+        {QStringLiteral("journal"),
+         QStringLiteral("« aucun » : pas de journal ; un arrêt brutal perd alors les rapports reçus depuis la "
+                        "dernière sauvegarde."),
+         QStringLiteral("aucun")},
+        {QStringLiteral("memoire-max"),
+         QStringLiteral("Mémoire que les rapports gardés peuvent occuper : 512M, 2G, 1.5G ou un nombre d'octets, "
+                        "au moins 1M (par défaut le quart de la mémoire de la machine, ici %1). Atteinte, elle "
+                        "déclenche une sauvegarde ; si la sauvegarde échoue, les rapports les plus anciens sont "
+                        "supprimés.")
+             .arg(Taille::texte(memoireMaxParDefaut())),
+         QStringLiteral("TAILLE")},
+    });
+    return options.aide();
 }

@@ -2,6 +2,7 @@
 #ifndef LIGNECOMMANDE_H
 #define LIGNECOMMANDE_H
 
+#include <QString>
 #include <QStringList>
 
 class LigneCommande
@@ -22,6 +23,19 @@ public:
     // "--journal=aucun" turns the journal off: 0; without the option: 1;
     // any other value: -1.
     static int journal(const QStringList &arguments);
+
+    // "--memoire-max=TAILLE": the most memory the store's rows may take, in
+    // bytes, `parDefaut` without the option, -1 when its value is not a
+    // size of at least memoireMaxMinimum.
+    static qint64 memoireMax(const QStringList &arguments, qint64 parDefaut);
+    static constexpr qint64 memoireMaxMinimum = 1024 * 1024;
+    // A quarter of the machine's memory.
+    static qint64 memoireMaxParDefaut();
+
+    // "-h" or "--help" among the arguments.
+    static bool aideDemandee(const QStringList &arguments);
+    // What "--help" prints, in the other programs' layout.
+    static QString aide();
 };
 
 #endif

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+#include "AnalyseurOptions.h"
 #include "ArretSignaux.h"
 #include "Collecteur.h"
 #include "Console.h"
@@ -43,11 +44,14 @@ int main(int argc, char *argv[])
 {
     preparerProcessus();
     QCoreApplication application(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments();
+    // Before anything starts or any file is made.
+    if (LigneCommande::aideDemandee(arguments))
+        return AnalyseurOptions::terminer(AnalyseurOptions::Aide, LigneCommande::aide());
     // First, so that a stop requested during start-up waits for the event loop.
     ArretSignaux arret;
     leverLimiteDescripteurs();
 
-    const QStringList arguments = QCoreApplication::arguments();
     Collecteur::Parametres parametres;
     parametres.clientsMax = LigneCommande::clientsMax(arguments, parametres.clientsMax);
     if (parametres.clientsMax < 0) {
@@ -60,14 +64,20 @@ int main(int argc, char *argv[])
         return 2;
     }
     parametres.journal = journal == 1;
+    parametres.memoireMax = LigneCommande::memoireMax(arguments, parametres.memoireMax);
+    if (parametres.memoireMax < 0) {
+        Console::ecrire(QStringLiteral("Valeur invalide pour --memoire-max (une taille d'au moins 1M est attendue : "
+                                       "536870912, 512M, 2G, 1.5G...)."));
+        return 2;
+    }
     parametres.portUdp = LigneCommande::portUdp(arguments);
 
     Collecteur collecteur(parametres);
     if (!collecteur.demarrer())
         return 1;
-    QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [&collecteur] {
-        collecteur.arreter();
-        QCoreApplication::quit();
-    });
+    // A last backup that failed leaves reports in no file: the exit status
+    // says so to whoever stopped the collector.
+    QObject::connect(&arret, &ArretSignaux::arretDemande, &application,
+                     [&collecteur] { QCoreApplication::exit(collecteur.arreter() ? 0 : 1); });
     return QCoreApplication::exec();
 }

@@ -2,6 +2,7 @@
 #include "DossierSauvegardes.h"
 
 #include "Console.h"
+#include "EchecSauvegarde.h"
 #include "FichierSauvegarde.h"
 #include "JournalRapports.h"
 
@@ -12,7 +13,6 @@
 #include <QStringList>
 
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,14 +24,15 @@ bool libre(const QString &nom)
     return !fichier.exists() && !fichier.isSymLink();
 }
 
-bool synchroniser(const QString &chemin, int options)
+// 0, or the system's error.
+int synchroniser(const QString &chemin, int options)
 {
     const int descripteur = ::open(QFile::encodeName(chemin).constData(), O_RDONLY | O_CLOEXEC | options);
     if (descripteur < 0)
-        return false;
-    const bool ok = ::fsync(descripteur) == 0;
+        return errno;
+    const int erreur = ::fsync(descripteur) == 0 ? 0 : errno;
     ::close(descripteur);
-    return ok;
+    return erreur;
 }
 
 } // namespace
@@ -54,17 +55,19 @@ QString DossierSauvegardes::enCours(const QString &nom)
     return nom + FichierSauvegarde::suffixeEnCours();
 }
 
-bool DossierSauvegardes::nommer(const QString &temporaire, const QString &nom)
+bool DossierSauvegardes::nommer(const QString &temporaire, const QString &nom, EchecSauvegarde &echec)
 {
     // The data reach the disk before the name does, and the name before the
     // backup counts as done: a crash at any point leaves either no backup
     // name or one that holds a whole database.
-    if (!synchroniser(temporaire, 0))
-        Console::ecrire(tr("Synchronisation de la sauvegarde %1 impossible : %2")
-                            .arg(temporaire, QString::fromLocal8Bit(std::strerror(errno))));
+    const int synchronisation = synchroniser(temporaire, 0);
+    if (synchronisation != 0) {
+        echec.noter(tr("synchronisation du fichier"), temporaire, EchecSauvegarde::erreurSysteme(synchronisation));
+        return false;
+    }
     if (::rename(QFile::encodeName(temporaire).constData(), QFile::encodeName(nom).constData()) != 0) {
-        Console::ecrire(tr("La sauvegarde est restée sous le nom %1 : renommage en %2 impossible : %3")
-                            .arg(temporaire, nom, QString::fromLocal8Bit(std::strerror(errno))));
+        const int erreur = errno;
+        echec.noter(tr("renommage en %1").arg(nom), temporaire, EchecSauvegarde::erreurSysteme(erreur));
         return false;
     }
     synchroniser(QFileInfo(nom).absolutePath(), O_DIRECTORY);

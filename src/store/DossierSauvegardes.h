@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QString>
 
+class EchecSauvegarde;
+
 // The backup files in the current directory. A backup is written under a
 // temporary name and takes its own only once complete and on disk, so that
 // a backup name always holds a whole database.
@@ -20,8 +22,9 @@ public:
     // `nom` with the suffix it goes by while it is written.
     static QString enCours(const QString &nom);
     // Syncs `temporaire`, renames it `nom` and syncs the directory. False,
-    // with a line, when the backup keeps its temporary name.
-    static bool nommer(const QString &temporaire, const QString &nom);
+    // with the failed step in `echec`, when the backup keeps its temporary
+    // name: a file whose sync failed may not hold what was written.
+    static bool nommer(const QString &temporaire, const QString &nom, EchecSauvegarde &echec);
     // At start-up: the temporary files of backups a crash interrupted, set
     // aside under a name no reader takes for a backup, with a line each.
     static void mettreDeCoteInterrompues();

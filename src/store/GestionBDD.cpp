@@ -5,10 +5,12 @@
 #include "CopieSauvegarde.h"
 #include "DossierSauvegardes.h"
 #include "EchecRequete.h"
+#include "EchecSauvegarde.h"
 #include "FichierSauvegarde.h"
 #include "FileRapports.h"
 #include "JournalRapports.h"
 #include "RapportJson.h"
+#include "Taille.h"
 
 #include <QFile>
 #include <QSqlDriver>
@@ -31,6 +33,7 @@ const QString &nomConnexion()
 GestionBDD::GestionBDD(QObject *parent)
     : QObject(parent)
     , m_insertion(bdd)
+    , m_plafond(bdd)
     , m_minuteurSauvegarde(new QTimer(this))
 {
     m_minuteurSauvegarde->setObjectName(QStringLiteral("minuteurSauvegarde"));
@@ -135,6 +138,8 @@ void GestionBDD::viderFile()
 }
 
 // A batch shares transactions, which costs SQLite far less than one per report.
+// What the journal gives back is stored whole, whatever the bound: a backup
+// in the middle would take its segments with only part of their reports.
 void GestionBDD::stockerEnLots(QVector<RapportJson> &rapports, bool journaliser)
 {
     int dansLot = 0;
@@ -146,9 +151,33 @@ void GestionBDD::stockerEnLots(QVector<RapportJson> &rapports, bool journaliser)
         if (++dansLot == rapportsParTransaction) {
             m_insertion.terminerLot();
             dansLot = 0;
+            if (journaliser)
+                verifierPlafond();
         }
     }
     m_insertion.terminerLot();
+    if (journaliser)
+        verifierPlafond();
+}
+
+void GestionBDD::limiterMemoire(qint64 octets)
+{
+    m_plafond.fixer(octets);
+}
+
+// Between batches, where every report taken is stored and journaled: a
+// backup made here takes exactly what the journal assigns to it.
+void GestionBDD::verifierPlafond()
+{
+    if (!m_plafond.atteint())
+        return;
+    if (m_plafond.essaiPermis()) {
+        Console::ecrire(tr("Mémoire du stockage au plafond (%1, --memoire-max) : sauvegarde immédiate.")
+                            .arg(Taille::texte(m_plafond.plafond())));
+        if (sauvegarder(false, false))
+            return;
+    }
+    m_plafond.supprimerPlusAnciens();
 }
 
 void GestionBDD::ajouterDonnees(const QString &donnees)
@@ -161,8 +190,23 @@ void GestionBDD::ajouterDonnees(const QString &donnees)
 
 void GestionBDD::sauvegarderBDD()
 {
+    sauvegarder(true, false);
+}
+
+bool GestionBDD::sauvegarderFin()
+{
+    m_plafond.signalerEnAttente();
+    if (sauvegarder(true, true))
+        return true;
+    signalerPertes();
+    return false;
+}
+
+bool GestionBDD::sauvegarder(bool prendreFile, bool finale)
+{
     // Every report received so far belongs to this backup.
-    viderFile();
+    if (prendreFile)
+        viderFile();
     m_insertion.terminerLot();
     m_insertion.ouvrir();
     const QString fichier = DossierSauvegardes::nomLibre();
@@ -171,26 +215,47 @@ void GestionBDD::sauvegarderBDD()
         m_journal->assigner(fichier);
 
     // The page copy is the quick way; when it cannot be made, the statements
-    // run and say which step fails, as they always have.
-    const bool pages = CopieSauvegarde::copierPages(bdd, enCours);
-    bool copiee = pages;
-    if (pages) {
-        remplacerStore();
-    } else {
+    // run and the first that fails is told, as it always was.
+    EchecSauvegarde echec;
+    const CopieSauvegarde::Copie copie = CopieSauvegarde::copierPages(bdd, enCours, echec);
+    bool reussie = false;
+    bool lignesGardees = true;
+    if (copie == CopieSauvegarde::Impossible) {
         QFile::remove(enCours);
-        copiee = CopieSauvegarde::copierLignes(bdd, enCours);
+        reussie = CopieSauvegarde::copierLignes(bdd, enCours);
+        if (!reussie) {
+            QFile::remove(enCours);
+        } else if (!DossierSauvegardes::nommer(enCours, fichier, echec)) {
+            // The rows left the store with the copy's commit: the file keeps them.
+            Console::ecrire(tr("La sauvegarde est restée sous le nom %1 : %2 impossible : %3")
+                                .arg(enCours, echec.etape(), echec.erreur()));
+            reussie = lignesGardees = false;
+        }
+    } else {
+        // The store stays as it is until the file holds its rows under its
+        // own name: a failure at any step leaves them all in memory.
+        reussie = copie == CopieSauvegarde::Copiee && DossierSauvegardes::nommer(enCours, fichier, echec);
+        if (reussie) {
+            remplacerStore();
+        } else {
+            QFile::remove(enCours);
+            echec.signaler();
+        }
     }
 
-    // The name was free when the run began: a file there now is this run's,
-    // and without the rows it would only mislead.
-    if (!copiee)
-        QFile::remove(enCours);
-    else if (DossierSauvegardes::nommer(enCours, fichier) && m_journal)
-        m_journal->sauvegardeTerminee(fichier);
-
-    if (copiee)
-        CopieSauvegarde::rendreMemoire(bdd, !pages);
+    if (reussie) {
+        if (m_journal)
+            m_journal->sauvegardeTerminee(fichier);
+        CopieSauvegarde::rendreMemoire(bdd, copie == CopieSauvegarde::Impossible);
+        m_plafond.sauvegardeReussie();
+    } else {
+        // At a stop there is no next backup: the stop tells what is lost.
+        if (lignesGardees && !finale)
+            Console::ecrire(tr("Les lignes sont conservées pour la prochaine sauvegarde."));
+        m_plafond.sauvegardeEchouee();
+    }
     m_minuteurSauvegarde->start();
+    return reussie;
 }
 
 // The rows are in the file: a new, empty in-memory database takes the
@@ -205,4 +270,19 @@ void GestionBDD::remplacerStore()
         return;
     }
     creerTables();
+}
+
+void GestionBDD::signalerPertes()
+{
+    qint64 rapports = 0;
+    {
+        QSqlQuery compte(bdd);
+        if (compte.exec(QStringLiteral("SELECT count(*) FROM InfosHyperviseurs")) && compte.next())
+            rapports = compte.value(0).toLongLong();
+    }
+    // The oldest reports go first when memory runs short, and those the
+    // journal missed are the latest: of those left, it misses no more than
+    // it missed in all.
+    EchecSauvegarde::signalerPertes(rapports, m_journal ? qMin(rapports, m_journal->horsJournal()) : rapports,
+                                    m_journal);
 }

@@ -3,6 +3,7 @@
 #define GESTIONBDD_H
 
 #include "InsertionRapports.h"
+#include "PlafondMemoire.h"
 
 #include <QObject>
 #include <QSqlDatabase>
@@ -38,6 +39,16 @@ public:
     void suivreFile(FileRapports *file);
     static constexpr int rapportsParTransaction = 256;
 
+    // The most memory the rows taken from the queue may take (0: no bound).
+    // Reaching it makes a backup at once; when backups fail, the oldest
+    // reports are dropped.
+    void limiterMemoire(qint64 octets);
+
+    // The backup at a stop, every report received included. False, with a
+    // line saying how many reports are in no backup file and whether the
+    // journal holds them, when it fails.
+    bool sauvegarderFin();
+
     // The store's report of a statement run on its connection: true, with a
     // console line, when it failed.
     bool verifierRequete(const QSqlQuery &requete) const;
@@ -54,10 +65,15 @@ private slots:
 private:
     void creerTables();
     void stockerEnLots(QVector<RapportJson> &rapports, bool journaliser);
+    void verifierPlafond();
+    // `prendreFile`: the reports still queued go into this backup.
+    bool sauvegarder(bool prendreFile, bool finale);
     void remplacerStore();
+    void signalerPertes();
 
     QSqlDatabase bdd;
     InsertionRapports m_insertion;
+    PlafondMemoire m_plafond;
     QTimer *m_minuteurSauvegarde;
     JournalRapports *m_journal = nullptr;
     FileRapports *m_file = nullptr;

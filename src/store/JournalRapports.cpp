@@ -40,15 +40,19 @@ JournalRapports::~JournalRapports()
 {
     if (!actif())
         return;
-    synchroniser();
-    if (!actif())
-        return;
-    ::close(m_descripteur);
-    m_descripteur = -1;
     // After a clean stop the last backup took everything: a segment begun
     // after it holds nothing and would only look like a crash's leftover.
-    if (m_enregistrements == 0)
+    // Its header is not even written, which a full disk would refuse.
+    if (m_enregistrements == 0) {
+        ::close(m_descripteur);
+        m_descripteur = -1;
         QFile::remove(chemin(m_segment));
+        return;
+    }
+    synchroniser();
+    if (actif())
+        ::close(m_descripteur);
+    m_descripteur = -1;
 }
 
 QString JournalRapports::chemin(const QString &nom) const
@@ -114,6 +118,7 @@ bool JournalRapports::demarrer()
     m_enregistrements = 0;
     m_tampon = SegmentJournal::entete();
     m_aSynchroniser = true;
+    m_abandonne = false;
     m_minuteur->start();
     return true;
 }
@@ -122,14 +127,19 @@ void JournalRapports::ajouter(const QString &rapport)
 {
     if (actif())
         ajouter(rapport.toLatin1());
+    else
+        ++m_horsJournal;
 }
 
 void JournalRapports::ajouter(const QByteArray &octets)
 {
-    if (!actif())
+    if (!actif()) {
+        ++m_horsJournal;
         return;
+    }
     SegmentJournal::ajouter(m_tampon, octets.constData(), octets.size());
     ++m_enregistrements;
+    ++m_enAttente;
     if (m_tampon.size() >= tamponMax)
         ecrire();
 }
@@ -142,12 +152,20 @@ bool JournalRapports::ecrire()
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            abandonner(QStringLiteral("écrire"), n < 0 ? errno : ENOSPC);
+            const int erreur = n < 0 ? errno : ENOSPC;
+            // A record cut short ends the reading of the segment: only
+            // those written whole are in it.
+            const qint64 complets = SegmentJournal::enregistrementsComplets(m_tampon, ecrits);
+            m_nonSynchronises += complets;
+            m_enAttente -= complets;
+            abandonner(QStringLiteral("écrire"), erreur);
             return false;
         }
         ecrits += n;
     }
     m_tampon.resize(0);
+    m_nonSynchronises += m_enAttente;
+    m_enAttente = 0;
     m_aSynchroniser = true;
     return true;
 }
@@ -158,10 +176,15 @@ void JournalRapports::synchroniser()
         return;
     if (m_aSynchroniser) {
         if (::fdatasync(m_descripteur) != 0) {
-            abandonner(QStringLiteral("synchroniser"), errno);
+            const int erreur = errno;
+            // What the system failed to write may never reach the disk.
+            m_horsJournal += m_nonSynchronises;
+            m_nonSynchronises = 0;
+            abandonner(QStringLiteral("synchroniser"), erreur);
             return;
         }
         m_aSynchroniser = false;
+        m_nonSynchronises = 0;
     }
 }
 
@@ -174,6 +197,9 @@ void JournalRapports::abandonner(const QString &action, int erreur)
         ::close(m_descripteur);
     m_descripteur = -1;
     m_tampon.clear();
+    m_horsJournal += m_enAttente;
+    m_enAttente = 0;
+    m_abandonne = true;
     m_minuteur->stop();
 }
 
@@ -197,7 +223,9 @@ void JournalRapports::assigner(const QString &sauvegarde)
             Console::ecrire(QStringLiteral("Journal %1 : impossible de le renommer en %2 (%3).")
                                 .arg(segment.nom, nom, texteErreur(errno)));
     }
-    if (etaitActif)
+    // A journal that failed as it was flushed stays stopped until a backup
+    // succeeds, as its line said.
+    if (etaitActif && !m_abandonne)
         demarrer();
 }
 
@@ -207,4 +235,9 @@ void JournalRapports::sauvegardeTerminee(const QString &sauvegarde)
         QDir(m_dossier).entryList({FichierSauvegarde::filtreSegmentsAssignes(sauvegarde)}, QDir::Files | QDir::System);
     for (const QString &nom : noms)
         QFile::remove(chemin(nom));
+    m_horsJournal = 0;
+    if (m_abandonne && demarrer())
+        Console::ecrire(QStringLiteral("Journal %1 repris : un arrêt brutal ne perd de nouveau que la dernière "
+                                       "demi-seconde de rapports.")
+                            .arg(m_segment));
 }

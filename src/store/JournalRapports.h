@@ -55,8 +55,14 @@ public:
     // Before backup `sauvegarde` copies the store: everything written so
     // far goes to disk and is assigned to it.
     void assigner(const QString &sauvegarde);
-    // Once `sauvegarde` is complete under its name.
+    // Once `sauvegarde` is complete under its name. A journal that a
+    // failure stopped begins again, as there is room once more.
     void sauvegardeTerminee(const QString &sauvegarde);
+
+    // Reports given since the last complete backup that it does not hold:
+    // those given while it was stopped, and those a failed write or sync
+    // may have left out.
+    qint64 horsJournal() const { return m_horsJournal; }
 
     // Whether segments assigned to `sauvegarde` exist in `dossier`.
     static bool segmentsAssignes(const QString &dossier, const QString &sauvegarde);
@@ -76,7 +82,12 @@ private:
     int m_descripteur = -1;
     QByteArray m_tampon;
     bool m_aSynchroniser = false;
+    bool m_abandonne = false;
     qint64 m_enregistrements = 0;
+    // Records in m_tampon, and records written since the last sync.
+    qint64 m_enAttente = 0;
+    qint64 m_nonSynchronises = 0;
+    qint64 m_horsJournal = 0;
     QTimer *m_minuteur;
 };
 
