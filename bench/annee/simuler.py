@@ -26,7 +26,6 @@ import tempfile
 import time
 import urllib.request
 
-FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
 JOUR = 86400
 GAMMES = [("1 h", 3600), ("6 h", 6 * 3600), ("24 h", JOUR), ("7 j", 7 * JOUR), ("30 j", 30 * JOUR),
           ("1 an", 365 * JOUR)]
@@ -55,7 +54,9 @@ def libre(dossier):
 
 
 def sauvegardes(dossier):
-    return sorted(n for n in os.listdir(dossier) if n.startswith("collecteur") and n.endswith(".db"))
+    """Finished backups, in the order they were written."""
+    noms = [n for n in os.listdir(dossier) if n.startswith("collecteur") and n.endswith(".db")]
+    return sorted(noms, key=lambda n: os.path.getmtime(os.path.join(dossier, n)))
 
 
 def mio(octets):
@@ -88,64 +89,93 @@ def main():
         monte = subprocess.call(["mount", "-t", "tmpfs", "-o", "size=" + a.tmpfs, "tmpfs", dossier]) == 0
     archive = os.path.join(dossier, "archive")
 
-    env = dict(os.environ, LD_PRELOAD=FAKETIME, FAKETIME="-%dd x%d" % (a.jours, a.acceleration), TZ="UTC")
-    journal = open(os.path.join(racine, "console.txt"), "w")
+    # One faketime wrapper for the collector, the archive and the simulator:
+    # its shared memory gives them one start, so one clock; each process
+    # preloading libfaketime alone would start its own clock when it starts,
+    # hours of simulated time apart. The dashboard runs on the real clock
+    # (its HTTP timeouts would otherwise last microseconds) and is only
+    # asked for explicit ranges.
     port = port_libre(socket.SOCK_DGRAM)
     port_web = port_libre()
-    processus = {}
-    processus["collecteur"] = subprocess.Popen(
-        [collecteur, "--port=%d" % port, "--memoire-max=" + a.memoire_max], cwd=dossier, env=env,
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    time.sleep(0.5)
-    processus["archive"] = subprocess.Popen([archiveur, "--sauvegardes=" + dossier], env=env, stderr=journal)
-    processus["web"] = subprocess.Popen(
+    fifo = os.path.join(racine, "arret")
+    os.mkfifo(fifo)
+    lanceur = f"""
+cd '{dossier}'
+'{collecteur}' --port={port} --memoire-max={a.memoire_max} 2>/dev/null & pc=$!; echo $pc > '{racine}/pid-collecteur'
+'{archiveur}' --sauvegardes='{dossier}' 2>'{racine}/console.txt' & pa=$!; echo $pa > '{racine}/pid-archive'
+'{agent}' --port={port} --hyperviseurs={a.hyperviseurs} --vms={a.vms} --rythme={1.0 / a.intervalle:.6f} \
+    --duree={a.jours * JOUR} --silencieux 2>/dev/null
+touch '{racine}/fin'
+read x < '{fifo}'
+kill -TERM $pc $pa
+wait $pc; echo $? > '{racine}/rc-collecteur'
+wait $pa; echo $? > '{racine}/rc-archive'
+"""
+    simulation = subprocess.Popen(["faketime", "-f", "-%dd x%d" % (a.jours, a.acceleration), "sh", "-c", lanceur],
+                                  env=dict(os.environ, TZ="UTC"))
+    web_processus = subprocess.Popen(
         [web, "--ecoute=127.0.0.1:%d" % port_web, "--sauvegardes=" + dossier, "--archive=" + archive,
-         "--collecteur=127.0.0.1:56000"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    envoi = subprocess.Popen(
-        [agent, "--port=%d" % port, "--hyperviseurs=%d" % a.hyperviseurs, "--vms=%d" % a.vms,
-         "--rythme=%.6f" % (1.0 / a.intervalle), "--duree=%d" % (a.jours * JOUR), "--silencieux"],
-        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+         "--collecteur=127.0.0.1:56000"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+        env=dict(os.environ, TZ="UTC"))
+
+    def pid(nom):
+        try:
+            with open(os.path.join(racine, "pid-" + nom)) as f:
+                return int(f.read())
+        except (OSError, ValueError):
+            return 0
 
     echantillons = []
     debut = time.monotonic()
-    while envoi.poll() is None:
+    while not os.path.exists(os.path.join(racine, "fin")):
         time.sleep(1)
         l, total = libre(dossier)
         echantillons.append((time.monotonic() - debut, l, total, len(sauvegardes(dossier)),
-                             memoire(processus["collecteur"].pid), memoire(processus["archive"].pid)))
+                             memoire(pid("collecteur")), memoire(pid("archive"))))
     duree = time.monotonic() - debut
 
-    # The newest report's time: the end of the simulated year.
-    plus_recente = sauvegardes(dossier)[-1]
-    import sqlite3
-    with sqlite3.connect("file:%s?mode=ro" % os.path.join(dossier, plus_recente), uri=True) as base:
-        hote, fin = base.execute("SELECT name, MAX(time) FROM InfosHyperviseurs").fetchone()
-        vm = base.execute("SELECT v.name FROM InfosVMs v JOIN InfosHyperviseurs h ON h.id = v.idinfos "
-                          "WHERE h.name = ? LIMIT 1", (hote,)).fetchone()[0]
-    gammes = []
-    for nom, largeur in GAMMES:
-        for cible in ("", vm):
-            url = "http://127.0.0.1:%d/api/historique?hyperviseur=%s&depuis=%d&jusqua=%d" % (
-                port_web, hote, fin - largeur, fin)
-            if cible:
-                url += "&vm=" + cible
-            t0 = time.monotonic()
-            try:
-                with urllib.request.urlopen(url, timeout=60) as r:
-                    corps = json.loads(r.read())
-                ecoule = time.monotonic() - t0
-            except Exception as e:  # noqa: BLE001 - reported as the range's result
-                gammes.append((nom, cible, "erreur : %s" % e, "", ""))
-                continue
-            serie = corps.get("hyperviseur", {}) if not cible else next(
-                (v for v in corps.get("vms", []) if v.get("nom") == cible), {})
-            points = sum(1 for x in serie.get("cpu", []) if x is not None)
-            gammes.append((nom, cible or hote, points, corps.get("pas", "?"), "%.0f ms" % (ecoule * 1000)))
+    try:
+        # The newest report's time: the end of the simulated year. Once the
+        # simulator stops, the collector's hourly backups are empty.
+        import sqlite3
+        hote = None
+        for nom in reversed(sauvegardes(dossier)):
+            with sqlite3.connect("file:%s?mode=ro" % os.path.join(dossier, nom), uri=True) as base:
+                hote, fin = base.execute("SELECT name, MAX(time) FROM InfosHyperviseurs").fetchone()
+                if fin is None:
+                    continue
+                vm = base.execute("SELECT v.name FROM InfosVMs v JOIN InfosHyperviseurs h ON h.id = v.idinfos "
+                                  "WHERE h.name = ? LIMIT 1", (hote,)).fetchone()[0]
+                break
+        gammes = []
+        for nom, largeur in GAMMES:
+            for cible in ("", vm):
+                url = "http://127.0.0.1:%d/api/historique?hyperviseur=%s&depuis=%d&jusqua=%d" % (
+                    port_web, hote, fin - largeur, fin)
+                if cible:
+                    url += "&vm=" + cible
+                t0 = time.monotonic()
+                try:
+                    with urllib.request.urlopen(url, timeout=60) as r:
+                        corps = json.loads(r.read())
+                    ecoule = time.monotonic() - t0
+                except Exception as e:  # noqa: BLE001 - reported as the range's result
+                    gammes.append((nom, cible, "erreur : %s" % e, "", ""))
+                    continue
+                serie = corps.get("hyperviseur", {}) if not cible else next(
+                    (v for v in corps.get("vms", []) if v.get("nom") == cible), {})
+                points = sum(1 for x in serie.get("cpu", []) if x is not None)
+                gammes.append((nom, cible or hote, points, corps.get("pas", "?"), "%.0f ms" % (ecoule * 1000)))
 
-    for nom in ("collecteur", "archive", "web"):
-        processus[nom].send_signal(signal.SIGTERM)
-    codes = {nom: pr.wait(timeout=120) for nom, pr in processus.items()}
-    journal.close()
+    finally:
+        with open(fifo, "w") as f:
+            f.write("fin\n")
+    simulation.wait(timeout=300)
+    web_processus.send_signal(signal.SIGTERM)
+    codes = {"web": web_processus.wait(timeout=60)}
+    for nom in ("collecteur", "archive"):
+        with open(os.path.join(racine, "rc-" + nom)) as f:
+            codes[nom] = int(f.read())
     with open(os.path.join(racine, "console.txt")) as f:
         suppressions = [l.strip() for l in f if "supprimées" in l]
 
@@ -172,7 +202,7 @@ def main():
         print("| %s | %s | %s | %s | %s |" % g)
 
     if monte:
-        subprocess.call(["umount", dossier])
+        subprocess.call(["umount", "--lazy", dossier])
     shutil.rmtree(racine, ignore_errors=True)
     return 0 if all(c == 0 for c in codes.values()) else 1
 
