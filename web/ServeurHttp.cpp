@@ -33,6 +33,9 @@ const FichierPage fichiersPage[] = {
     {"/index.html", ":/page/index.html", "text/html; charset=utf-8"},
     {"/app.js", ":/page/app.js", "text/javascript; charset=utf-8"},
     {"/style.css", ":/page/style.css", "text/css; charset=utf-8"},
+    {"/favicon.svg", ":/page/favicon.svg", "image/svg+xml"},
+    // Asked for by browsers and tools that do not read the page's link.
+    {"/favicon.ico", ":/page/favicon.svg", "image/svg+xml"},
     {"/vendor/uplot/uPlot.iife.min.js", ":/page/vendor/uplot/uPlot.iife.min.js", "text/javascript; charset=utf-8"},
     {"/vendor/uplot/uPlot.min.css", ":/page/vendor/uplot/uPlot.min.css", "text/css; charset=utf-8"},
     {"/vendor/uplot/LICENSE", ":/page/vendor/uplot/LICENSE", "text/plain; charset=utf-8"},

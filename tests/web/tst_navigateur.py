@@ -5,16 +5,18 @@ collector, simulated agents (collecteur-agent) and collecteur-web.
 
 Checks that the fleet table lists the simulated hosts with values, that a
 host's page draws its charts, its history with the hour in progress and its
-30 days (from an archive the real collecteur-archive made), that a click on
-a VM draws its own charts and that the CSV link gives what they show, that a
-VM named like a script shows as text and runs nothing, that the page recovers
-when collecteur-web restarts, and that the page breaks no rule of its
-Content-Security-Policy. Saves screenshots in the current directory (the
+30 days (from an archive the real collecteur-archive made), that the charts'
+time reads in French (day/month/year, 24-hour clock), that a click on a VM
+draws its own charts and that the CSV link gives what they show, that a VM
+named like a script shows as text and runs nothing, that the page recovers
+when collecteur-web restarts, that its icon is served, and that the page
+breaks no rule of its Content-Security-Policy. Saves screenshots in the current directory (the
 build folder under CTest)."""
 
 import argparse
 import json
 import os
+import re
 import signal
 import socket
 import struct
@@ -28,6 +30,7 @@ try:
     from selenium import webdriver
     from selenium.common.exceptions import NoAlertPresentException
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
@@ -170,6 +173,25 @@ def aucune_alerte(pilote):
     return False
 
 
+def libelles_temps(pilote, conteneur):
+    """The time series' legend label of every chart in the container."""
+    return pilote.execute_script(
+        "return Array.from(document.querySelectorAll(arguments[0] + ' .u-legend tr.u-series:first-child th'),"
+        " th => th.innerText.trim());", conteneur)
+
+
+def dates_survolees(pilote, conteneur):
+    """The legend's date under the pointer, moved across the first chart."""
+    zone = pilote.find_element(By.CSS_SELECTOR, conteneur + " .u-over")
+    largeur = zone.size["width"]
+    dates = []
+    for i in range(1, 10):
+        ActionChains(pilote).move_to_element_with_offset(zone, int(largeur * (i / 10 - 0.5)), 0).perform()
+        dates.append(pilote.find_element(By.CSS_SELECTOR, conteneur + " .u-legend tr.u-series:first-child td.u-value")
+                     .text)
+    return dates
+
+
 def main():
     analyse = argparse.ArgumentParser()
     analyse.add_argument("--collecteur", required=True)
@@ -229,6 +251,23 @@ def main():
             attente.until(lambda p: "heure en cours" in texte(p, "historique-etat") and points_affiches(p) > 0)
             attente.until(lambda p: pixels_dessines(p, "#graphes-historique canvas") > 500)
             attente.until(lambda p: len(p.find_elements(By.CSS_SELECTOR, "#table-vms tbody tr")) == 4)
+            # The charts in French: "Heure", day/month/year and a 24-hour clock,
+            # in the legend under the pointer and on the time axis.
+            assert libelles_temps(pilote, "#graphes-direct") == ["Heure"] * 3, libelles_temps(pilote, "#graphes-direct")
+            assert libelles_temps(pilote, "#graphes-historique") == ["Heure"] * 3, \
+                libelles_temps(pilote, "#graphes-historique")
+            dates = dates_survolees(pilote, "#graphes-historique")
+            assert all(re.fullmatch(r"\d\d/\d\d/\d{4} ([01]\d|2[0-3]):\d\d:\d\d", d) for d in dates), dates
+            assert {time.strftime("%d/%m/%Y"), time.strftime("%d/%m/%Y", time.localtime(time.time() - 3600))} \
+                & {d.split(" ")[0] for d in dates}, dates
+            libelles = pilote.execute_script("""
+                const u = graphes.historique[0];
+                const t = new Date(2026, 0, 15, 18, 54, 7).getTime() / 1000;
+                return [u.series[0].value(u, t, 0, 0), u.axes[0].values(u, [t], 0, 50, 60),
+                        u.axes[0].values(u, [t, t + 3600], 0, 50, 3600), u.axes[0].values(u, [t], 0, 50, 86400),
+                        u.axes[0].values(u, [t], 0, 50, 28 * 86400)];""")
+            assert libelles == ["15/01/2026 18:54:07", ["18:54\n15/1/26"], ["18:54\n15/1/26", "19:54"],
+                                ["15/1\n2026"], ["janv.\n2026"]], libelles
             # Read in one script: the live table is redrawn as reports come,
             # and an element found a moment before may be gone already.
             etats = set(pilote.execute_script(
@@ -258,6 +297,8 @@ def main():
             attente.until(lambda p: "heure en cours" in texte(p, "historique-etat")
                           and len(p.find_elements(By.CSS_SELECTOR, "#graphes-historique canvas")) == 3)
             attente.until(lambda p: pixels_dessines(p, "#graphes-historique canvas") > 500)
+            assert libelles_temps(pilote, "#graphes-historique") == ["Heure"] * 3, \
+                libelles_temps(pilote, "#graphes-historique")
             lien = pilote.find_element(By.ID, "export-csv").get_property("href")
             assert "format=csv" in lien and "vm=" in lien, lien
             with urllib.request.urlopen(lien, timeout=30) as reponse:
@@ -280,10 +321,22 @@ def main():
             attente.until(lambda p: p.find_element(By.ID, "etat").text == "en direct")
             attente.until(lambda p: p.find_elements(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='hv-lab-03']"))
 
-            # Nothing was refused by the Content-Security-Policy.
+            # The icon, linked from the page and at the address browsers try
+            # on their own, is an image.
+            icones = pilote.execute_async_script("""
+                const fini = arguments[arguments.length - 1];
+                Promise.all([document.querySelector("link[rel='icon']").href, "/favicon.ico"].map(
+                    url => fetch(url).then(r => [r.status, r.headers.get("Content-Type")])))
+                  .then(fini, e => fini(String(e)));""")
+            assert icones == [[200, "image/svg+xml"]] * 2, icones
+
+            # Nothing was refused by the Content-Security-Policy, and the icon
+            # was never missing.
             journal = [e["message"] for e in pilote.get_log("browser")]
             refus = [m for m in journal if "Content Security Policy" in m or "Refused" in m]
             assert not refus, refus
+            icone_absente = [m for m in journal if "favicon" in m]
+            assert not icone_absente, icone_absente
             assert aucune_alerte(pilote), "un script a tourné"
             print("navigateur : tout est conforme")
         finally:

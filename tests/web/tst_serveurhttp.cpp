@@ -60,6 +60,8 @@ void TestServeurHttp::fichiersEtLimites_data()
     QTest::newRow("script") << QByteArray("GET") << QByteArray("/app.js") << 200 << QByteArray("text/javascript; charset=utf-8");
     QTest::newRow("uplot") << QByteArray("GET") << QByteArray("/vendor/uplot/uPlot.iife.min.js") << 200
                            << QByteArray("text/javascript; charset=utf-8");
+    QTest::newRow("icone") << QByteArray("GET") << QByteArray("/favicon.svg") << 200 << QByteArray("image/svg+xml");
+    QTest::newRow("icone-ico") << QByteArray("GET") << QByteArray("/favicon.ico") << 200 << QByteArray("image/svg+xml");
     QTest::newRow("tete") << QByteArray("HEAD") << QByteArray("/style.css") << 200 << QByteArray("text/css; charset=utf-8");
     QTest::newRow("post") << QByteArray("POST") << QByteArray("/") << 405 << QByteArray("text/plain; charset=utf-8");
     QTest::newRow("delete") << QByteArray("DELETE") << QByteArray("/metrics") << 405 << QByteArray("text/plain; charset=utf-8");
@@ -88,6 +90,11 @@ void TestServeurHttp::fichiersEtLimites()
         QCOMPARE(reponse.entete("Allow"), QByteArray("GET, HEAD"));
     if (chemin == "/" && methode == "GET") {
         QFile source(QStringLiteral(PAGE_SOURCE "/index.html"));
+        QVERIFY(source.open(QIODevice::ReadOnly));
+        QCOMPARE(reponse.corps, source.readAll());
+    }
+    if (type == "image/svg+xml") {
+        QFile source(QStringLiteral(PAGE_SOURCE "/favicon.svg"));
         QVERIFY(source.open(QIODevice::ReadOnly));
         QCOMPARE(reponse.corps, source.readAll());
     }

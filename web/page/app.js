@@ -240,6 +240,26 @@ function couleur(variable) {
   return getComputedStyle(document.documentElement).getPropertyValue(variable).trim() || "#888";
 }
 
+// The charts' dates in French through uPlot's own templates: its names, and
+// its table of time-axis labels by tick spacing (spacing, label, then the
+// label when the year, month, day, hour, minute or second changes, and 1 to
+// append those to the label), with a 24-hour clock.
+const nomsDates = {
+  MMMM: ["janvier", "février", "mars", "avril", "mai", "juin", "juillet", "août", "septembre", "octobre",
+    "novembre", "décembre"],
+  MMM: ["janv.", "févr.", "mars", "avr.", "mai", "juin", "juil.", "août", "sept.", "oct.", "nov.", "déc."],
+  WWWW: ["dimanche", "lundi", "mardi", "mercredi", "jeudi", "vendredi", "samedi"],
+  WWW: ["dim.", "lun.", "mar.", "mer.", "jeu.", "ven.", "sam."]
+};
+const graduationsTemps = [
+  [365 * 86400, "{YYYY}", null, null, null, null, null, null, 1],
+  [28 * 86400, "{MMM}", "\n{YYYY}", null, null, null, null, null, 1],
+  [86400, "{D}/{M}", "\n{YYYY}", null, null, null, null, null, 1],
+  [60, "{HH}:{mm}", "\n{D}/{M}/{YY}", null, "\n{D}/{M}", null, null, null, 1],
+  [1, ":{ss}", "\n{D}/{M}/{YY} {HH}:{mm}", null, "\n{D}/{M} {HH}:{mm}", null, "\n{HH}:{mm}", null, 1]
+];
+const serieTemps = { label: "Heure", value: "{DD}/{MM}/{YYYY} {HH}:{mm}:{ss}" };
+
 // `x`: a fixed range of the time axis, or undefined to follow the points.
 function creerGraphes(conteneur, liste, series, groupes, x) {
   for (const g of liste) g.destroy();
@@ -256,8 +276,9 @@ function creerGraphes(conteneur, liste, series, groupes, x) {
     const largeur = Math.max(280, bloc.clientWidth || conteneur.clientWidth || 400);
     const options = {
       width: largeur, height: 200,
-      series: [{}, ...definitions.map(([, nom, v]) => ({ label: nom, stroke: couleur(v), width: 1.5, spanGaps: false }))],
-      axes: [axe, axe],
+      fmtDate: (modele) => uPlot.fmtDate(modele, nomsDates),
+      series: [serieTemps, ...definitions.map(([, nom, v]) => ({ label: nom, stroke: couleur(v), width: 1.5, spanGaps: false }))],
+      axes: [{ ...axe, values: graduationsTemps }, axe],
       legend: { live: true },
     };
     if (x) options.scales = { x: { time: true, range: x } };
