@@ -55,8 +55,13 @@ def libre(dossier):
 
 def sauvegardes(dossier):
     """Finished backups, in the order they were written."""
-    noms = [n for n in os.listdir(dossier) if n.startswith("collecteur") and n.endswith(".db")]
-    return sorted(noms, key=lambda n: os.path.getmtime(os.path.join(dossier, n)))
+    def instant(nom):
+        try:
+            return os.path.getmtime(os.path.join(dossier, nom))
+        except OSError:  # deleted by the archive meanwhile
+            return None
+    noms = ((instant(n), n) for n in os.listdir(dossier) if n.startswith("collecteur") and n.endswith(".db"))
+    return [n for t, n in sorted(x for x in noms if x[0] is not None)]
 
 
 def mio(octets):
