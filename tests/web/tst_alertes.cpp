@@ -127,6 +127,8 @@ void TestAlertes::lecture()
     QVERIFY(lu.maintenances.at(1).couvre(QStringLiteral("hv-sauvegarde"), instant(14, 0, 30)));
     QVERIFY(!lu.maintenances.at(1).couvre(QStringLiteral("hv-sauvegarde"), instant(14, 1, 0)));
     QVERIFY(!lu.maintenances.at(1).couvre(QStringLiteral("hv-sauvegarde"), instant(12, 23, 30)));
+    // A name is a whole name, not a part of one.
+    QVERIFY(!lu.maintenances.at(1).couvre(QStringLiteral("hv-sauvegarde-2"), instant(13, 23, 30)));
 }
 
 void TestAlertes::lectureRefusee_data()
