@@ -21,6 +21,7 @@ private slots:
     void fichierRefuse();
     void seuils_data();
     void seuils();
+    void instabiliteEntreLesSecondes();
     void hoteSilencieux_data();
     void hoteSilencieux();
     void vmArretee_data();
@@ -324,6 +325,22 @@ RapportVM vm(const QString &nom, int etat, double cpu = 10)
 }
 
 } // namespace
+
+void TestAlertes::instabiliteEntreLesSecondes()
+{
+    // The clock's ticks between reports do not dilute a host that flaps at each one.
+    Essai essai(JeuRegles{}, QStringLiteral("HyperviseurDisque"));
+    for (int t = 0; t < 100; ++t) {
+        essai.a(t);
+        if (t % 10 == 0)
+            essai.evaluateur.recevoir(rapport(QStringLiteral("disk"), t % 20 == 0 ? 90 : 70), 10000);
+        else
+            essai.evaluateur.evaluer();
+    }
+    QCOMPARE(essai.evenements, (QStringList{QStringLiteral("0:avertissement"), QStringLiteral("10:ok"),
+                                            QStringLiteral("20:avertissement"), QStringLiteral("30:ok"),
+                                            QStringLiteral("40:avertissement"), QStringLiteral("50:ok~")}));
+}
 
 void TestAlertes::hoteSilencieux_data()
 {

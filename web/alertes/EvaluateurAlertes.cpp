@@ -73,7 +73,7 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
             continue;
         if (regle.type == TypeRegle::HyperviseurInjoignable) {
             noter(hote, regle, QString(), injoignable ? EtatAlerte::Critique : EtatAlerte::Ok,
-                  double(maintenant - hote.recu) / 1000, maintenant, silence, double(limite) / 1000);
+                  double(maintenant - hote.recu) / 1000, maintenant, silence, nouveau, double(limite) / 1000);
             continue;
         }
         // Held back while the host is silent: its last values are stale, and
@@ -91,7 +91,7 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
             for (const RapportVM &vm : qAsConst(hote.dernier.vms))
                 evaluerSeuil(hote, regle, vm.nom, mesure(champsVM, regle.mesure, vm), maintenant, silence, nouveau);
         } else {
-            evaluerVms(hote, regle, maintenant, silence);
+            evaluerVms(hote, regle, maintenant, silence, nouveau);
         }
     }
     if (!nouveau || injoignable)
@@ -127,10 +127,10 @@ void EvaluateurAlertes::evaluerSeuil(Hote &hote, const Regle &regle, const QStri
         if (nouveau)
             ++m_impossibles;
     }
-    noter(hote, regle, vm, etat, valeur, maintenant, silence, s.alerte.seuil);
+    noter(hote, regle, vm, etat, valeur, maintenant, silence, nouveau, s.alerte.seuil);
 }
 
-void EvaluateurAlertes::evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence)
+void EvaluateurAlertes::evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence, bool nouveau)
 {
     QHash<QString, int> etats;
     for (const RapportVM &vm : qAsConst(hote.dernier.vms)) {
@@ -144,7 +144,8 @@ void EvaluateurAlertes::evaluerVms(Hote &hote, const Regle &regle, qint64 mainte
         const EtatAlerte niveau = etat == vmPlantee  ? EtatAlerte::Critique
                                   : etat == vmArretee ? EtatAlerte::Avertissement
                                                       : EtatAlerte::Ok;
-        noter(hote, regle, nom, niveau, trouvee != etats.constEnd() ? double(etat) : Regle::aucun, maintenant, silence);
+        noter(hote, regle, nom, niveau, trouvee != etats.constEnd() ? double(etat) : Regle::aucun, maintenant, silence,
+              nouveau);
     }
 }
 
@@ -161,12 +162,12 @@ SuiviAlerte &EvaluateurAlertes::suivi(Hote &hote, const Regle &regle, const QStr
 }
 
 void EvaluateurAlertes::noter(Hote &hote, const Regle &regle, const QString &vm, EtatAlerte etat, double valeur,
-                              qint64 maintenant, bool silence, double seuil)
+                              qint64 maintenant, bool silence, bool nouveau, double seuil)
 {
     SuiviAlerte &s = suivi(hote, regle, vm);
     s.alerte.valeur = valeur;
     s.alerte.seuil = seuil;
-    if (s.enregistrer(etat, maintenant, silence))
+    if (s.enregistrer(etat, maintenant, silence, nouveau))
         emit changement(s.alerte);
 }
 

@@ -61,9 +61,9 @@ private:
     void evaluerHote(Hote &hote, qint64 maintenant, bool nouveau);
     void evaluerSeuil(Hote &hote, const Regle &regle, const QString &vm, double valeur, qint64 maintenant, bool silence,
                       bool nouveau);
-    void evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence);
+    void evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence, bool nouveau);
     void noter(Hote &hote, const Regle &regle, const QString &vm, EtatAlerte etat, double valeur, qint64 maintenant,
-               bool silence, double seuil = Regle::aucun);
+               bool silence, bool nouveau, double seuil = Regle::aucun);
     SuiviAlerte &suivi(Hote &hote, const Regle &regle, const QString &vm);
     void oublier(Hote &hote, const std::function<bool(const Alerte &)> &quoi, qint64 maintenant);
 

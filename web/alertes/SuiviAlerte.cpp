@@ -41,12 +41,13 @@ EtatAlerte SuiviAlerte::niveauSeuil(const Regle &regle, double valeur, qint64 ma
     return atteint;
 }
 
-bool SuiviAlerte::enregistrer(EtatAlerte etat, qint64 maintenant, bool silence)
+bool SuiviAlerte::enregistrer(EtatAlerte etat, qint64 maintenant, bool silence, bool nouveau)
 {
     const bool change = etat != alerte.etat;
     const bool silenceChange = silence != alerte.silence && etat != EtatAlerte::Ok;
     const quint32 masque = (quint32(1) << evaluationsSuivies) - 1;
-    m_changements = ((m_changements << 1) | (change ? 1 : 0)) & masque;
+    if (nouveau || change)
+        m_changements = ((m_changements << 1) | (change ? 1 : 0)) & masque;
     if (change) {
         alerte.etat = etat;
         alerte.depuis = maintenant;

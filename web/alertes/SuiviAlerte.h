@@ -23,8 +23,10 @@ public:
     void interrompre() { m_debut[0] = m_debut[1] = -1; }
     // Records one evaluation; true when it is to be told: a change of state
     // or of silence, or the start or end of its instability (one event for
-    // the changes in between).
-    bool enregistrer(EtatAlerte etat, qint64 maintenant, bool silence);
+    // the changes in between). Only a new report or a change counts among
+    // the evaluations followed: the clock's own ticks, far more frequent,
+    // would otherwise hide a host that flaps at each report.
+    bool enregistrer(EtatAlerte etat, qint64 maintenant, bool silence, bool nouveau = true);
 
     Alerte alerte;
 
