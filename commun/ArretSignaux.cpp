@@ -44,10 +44,25 @@ ArretSignaux::~ArretSignaux()
     action.sa_handler = SIG_DFL;
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    if (m_rechargement)
+        ::sigaction(SIGHUP, &action, nullptr);
     delete m_notificateur;
     ::close(s_paire[0]);
     ::close(s_paire[1]);
     s_paire[0] = s_paire[1] = -1;
+}
+
+void ArretSignaux::intercepterRechargement()
+{
+    if (!m_notificateur || m_rechargement)
+        return;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof(action));
+    action.sa_handler = &ArretSignaux::gestionnaire;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGHUP, &action, nullptr);
+    m_rechargement = true;
 }
 
 void ArretSignaux::gestionnaire(int signal)
@@ -64,8 +79,17 @@ void ArretSignaux::lireSignal()
     unsigned char octets[64];
     ssize_t lus;
     int dernier = 0;
-    while ((lus = ::read(s_paire[1], octets, sizeof(octets))) > 0)
-        dernier = octets[lus - 1];
+    bool recharger = false;
+    while ((lus = ::read(s_paire[1], octets, sizeof(octets))) > 0) {
+        for (ssize_t i = 0; i < lus; ++i) {
+            if (octets[i] == SIGHUP)
+                recharger = true;
+            else
+                dernier = octets[i];
+        }
+    }
+    if (recharger && !m_dejaDemande)
+        emit rechargementDemande();
     if (dernier == 0 || m_dejaDemande)
         return;
     m_dejaDemande = true;

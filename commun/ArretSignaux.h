@@ -10,6 +10,7 @@ class QSocketNotifier;
 // the event loop of the thread that built the object. The handler only
 // writes to a socket pair, which is all that is safe inside a signal handler;
 // a signal received before the event loop runs waits in the socket pair.
+// SIGHUP, on demand, becomes rechargementDemande() instead of ending the program.
 class ArretSignaux : public QObject
 {
     Q_OBJECT
@@ -19,10 +20,14 @@ public:
     ~ArretSignaux() override;
 
     bool estActif() const { return m_notificateur != nullptr; }
+    // From now on SIGHUP asks for a reload; until then it ends the program.
+    void intercepterRechargement();
 
 signals:
     // Emitted once, for the first signal; later ones change nothing.
     void arretDemande(int signal);
+    // Once for the SIGHUPs read together, each time.
+    void rechargementDemande();
 
 private slots:
     void lireSignal();
@@ -32,6 +37,7 @@ private:
 
     QSocketNotifier *m_notificateur = nullptr;
     bool m_dejaDemande = false;
+    bool m_rechargement = false;
 };
 
 #endif

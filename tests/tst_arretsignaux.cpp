@@ -13,6 +13,7 @@ class TestArretSignaux : public QObject
 private slots:
     void premierSignalSeulement_data();
     void premierSignalSeulement();
+    void rechargement();
 };
 
 void TestArretSignaux::premierSignalSeulement_data()
@@ -38,6 +39,28 @@ void TestArretSignaux::premierSignalSeulement()
     QCOMPARE(::raise(SIGINT), 0);
     QCoreApplication::processEvents();
     QCOMPARE(demandes.count(), 1);
+}
+
+void TestArretSignaux::rechargement()
+{
+    ArretSignaux arret;
+    arret.intercepterRechargement();
+    QSignalSpy rechargements(&arret, &ArretSignaux::rechargementDemande);
+    QSignalSpy demandes(&arret, &ArretSignaux::arretDemande);
+
+    // Two SIGHUPs read together ask once; each later one asks again; none stops.
+    QCOMPARE(::raise(SIGHUP), 0);
+    QCOMPARE(::raise(SIGHUP), 0);
+    QTRY_COMPARE(rechargements.count(), 1);
+    QCOMPARE(::raise(SIGHUP), 0);
+    QTRY_COMPARE(rechargements.count(), 2);
+    QCOMPARE(demandes.count(), 0);
+
+    // Raised together with a stop, the stop still comes.
+    QCOMPARE(::raise(SIGHUP), 0);
+    QCOMPARE(::raise(SIGTERM), 0);
+    QTRY_COMPARE(demandes.count(), 1);
+    QCOMPARE(demandes.at(0).at(0).toInt(), int(SIGTERM));
 }
 
 QTEST_GUILESS_MAIN(TestArretSignaux)

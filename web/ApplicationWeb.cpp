@@ -3,13 +3,18 @@
 
 #include "Console.h"
 #include "ExportHistorique.h"
+#include "ExpositionAlertes.h"
 #include "ExpositionMetriques.h"
 #include "FichierArchive.h"
 #include "Historique.h"
 #include "LecteurRapport.h"
+#include "LecteurRegles.h"
 
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
@@ -41,6 +46,7 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
                     .absolutePath())
     , m_flotte(qint64(parametres.fenetreMinutes) * 60000)
     , m_client(parametres.hoteCollecteur, parametres.portCollecteur)
+    , m_alertes(&maintenant)
 {
     connect(&m_client, &ClientCollecteur::rapportRecu, this, &ApplicationWeb::recevoir);
     connect(&m_client, &ClientCollecteur::connexionChangee, this, &ApplicationWeb::connexionChangee);
@@ -48,6 +54,7 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
     m_publication.setTimerType(Qt::PreciseTimer);
     connect(&m_publication, &QTimer::timeout, this, &ApplicationWeb::publier);
     connect(&m_entretien, &QTimer::timeout, this, &ApplicationWeb::entretenir);
+    connect(&m_evaluation, &QTimer::timeout, &m_alertes, &EvaluateurAlertes::evaluer);
 
     m_serveur.ajouterRoute(QStringLiteral("/api/flotte"), ServeurHttp::FilDuServeur, [this](const RequeteHttp &) {
         return json(m_flotte.instantane(maintenant(), m_client.estConnecte()));
@@ -58,6 +65,9 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
                            [this](const RequeteHttp &requete) { return flux(requete); });
     m_serveur.ajouterRoute(QStringLiteral("/metrics"), ServeurHttp::FilDuServeur,
                            [this](const RequeteHttp &requete) { return metriques(requete); });
+    m_serveur.ajouterRoute(QStringLiteral("/api/alertes"), ServeurHttp::FilDuServeur, [this](const RequeteHttp &) {
+        return json(ExpositionAlertes::json(m_alertes.actives(), m_alertes.valeursImpossibles(), maintenant()));
+    });
     const QString sauvegardes = QDir(parametres.sauvegardes).absolutePath();
     m_serveur.ajouterRoute(QStringLiteral("/api/historique"), ServeurHttp::ArrierePlan,
                            [sauvegardes, archive = m_archive](const RequeteHttp &requete) {
@@ -68,6 +78,11 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
 bool ApplicationWeb::demarrer()
 {
     QString erreur;
+    QString resume;
+    if (!lireRegles(resume, erreur)) {
+        Console::erreur(QStringLiteral("Règles illisibles : %1.").arg(erreur));
+        return false;
+    }
     if (!m_serveur.demarrer(m_parametres.ecoute, m_parametres.portEcoute, &erreur)) {
         Console::erreur(QStringLiteral("Écoute impossible sur %1 : %2.")
                              .arg(adresseAffichee(m_parametres.ecoute, m_parametres.portEcoute), erreur));
@@ -76,7 +91,10 @@ bool ApplicationWeb::demarrer()
     Console::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2, archive dans %3).")
                          .arg(adresseAffichee(m_parametres.ecoute, m_serveur.port()),
                               QDir(m_parametres.sauvegardes).absolutePath(), m_archive));
+    if (!resume.isEmpty())
+        Console::erreur(QStringLiteral("Règles lues dans %1.").arg(resume));
     m_demarre = true;
+    m_evaluation.start(periodeEvaluation);
     planifier(m_flotte.prochainePublication());
     m_entretien.start(periodeEntretien);
     m_client.demarrer();
@@ -88,7 +106,36 @@ void ApplicationWeb::arreter()
     m_demarre = false;
     m_publication.stop();
     m_entretien.stop();
+    m_evaluation.stop();
     m_serveur.arreter();
+}
+
+bool ApplicationWeb::lireRegles(QString &resume, QString &erreur)
+{
+    if (m_parametres.regles.isEmpty()) {
+        m_alertes.appliquer(JeuRegles());
+        return true;
+    }
+    JeuRegles jeu;
+    if (!LecteurRegles::lireFichier(m_parametres.regles, jeu, erreur))
+        return false;
+    m_alertes.appliquer(jeu);
+    const auto actives = std::count_if(jeu.regles.cbegin(), jeu.regles.cend(), [](const Regle &r) { return r.active; });
+    resume = QStringLiteral("%1 : %2 règles actives, %3 fenêtres de maintenance")
+                 .arg(QFileInfo(m_parametres.regles).absoluteFilePath())
+                 .arg(actives)
+                 .arg(jeu.maintenances.size());
+    return true;
+}
+
+void ApplicationWeb::recharger()
+{
+    QString resume;
+    QString erreur;
+    if (lireRegles(resume, erreur))
+        Console::erreur(QStringLiteral("Règles relues dans %1.").arg(resume));
+    else
+        Console::erreur(QStringLiteral("Règles non relues, celles en vigueur sont gardées : %1.").arg(erreur));
 }
 
 void ApplicationWeb::recevoir(const QString &texte)
@@ -99,6 +146,7 @@ void ApplicationWeb::recevoir(const QString &texte)
         return;
     }
     planifier(m_flotte.ajouter(rapport, maintenant()));
+    m_alertes.recevoir(rapport, m_flotte.hotes().constFind(rapport.nom)->intervalle);
 }
 
 void ApplicationWeb::publier()
@@ -170,7 +218,8 @@ ReponseHttp ApplicationWeb::metriques(const RequeteHttp &)
     compteurs.pages = m_serveur.pages();
     ReponseHttp reponse;
     reponse.type = ExpositionMetriques::typeContenu;
-    reponse.corps = ExpositionMetriques::texte(m_flotte, compteurs, maintenant());
+    reponse.corps = ExpositionMetriques::texte(m_flotte, compteurs, maintenant())
+                    + ExpositionAlertes::metriques(m_alertes.actives(), m_alertes.valeursImpossibles());
     return reponse;
 }
 

@@ -4,6 +4,7 @@
 
 #include "ClientCollecteur.h"
 #include "EtatFlotte.h"
+#include "EvaluateurAlertes.h"
 #include "ServeurHttp.h"
 
 #include <QHostAddress>
@@ -20,11 +21,14 @@ struct ParametresWeb
     QString sauvegardes = QStringLiteral(".");
     // Empty: the archive's own default, beside the backups.
     QString archive;
+    // Empty: the stock alert rules alone.
+    QString regles;
 };
 
 // Ties the collector's relay to the fleet state and the fleet to the HTTP
 // routes: the page's snapshot and its live updates (at most one per
-// hypervisor per second), a host's detail, its history, the metrics.
+// hypervisor per second), a host's detail, its history, the metrics, and
+// the alert rules judged on each report and each second.
 class ApplicationWeb : public QObject
 {
     Q_OBJECT
@@ -36,6 +40,8 @@ public:
     static constexpr int periodeEntretien = 15000;
     // At most ten years of history per request.
     static constexpr qint64 dureeHistoriqueMaximum = 3660 * 86400;
+    // Silent hosts and rules' durations are judged this often (ms).
+    static constexpr int periodeEvaluation = 1000;
 
     explicit ApplicationWeb(const ParametresWeb &parametres, QObject *parent = nullptr);
 
@@ -45,11 +51,14 @@ public:
     EtatFlotte &flotte() { return m_flotte; }
     ServeurHttp &serveur() { return m_serveur; }
     ClientCollecteur &client() { return m_client; }
+    EvaluateurAlertes &alertes() { return m_alertes; }
     quint64 rapportsInvalides() const { return m_invalides; }
 
 public slots:
     void recevoir(const QString &texte);
     void publier();
+    // Reads the rules file again; a bad one leaves the rules in force.
+    void recharger();
 
 private slots:
     void connexionChangee(bool connecte);
@@ -60,6 +69,7 @@ private:
     ReponseHttp flux(const RequeteHttp &requete);
     ReponseHttp hyperviseur(const RequeteHttp &requete);
     ReponseHttp metriques(const RequeteHttp &requete);
+    bool lireRegles(QString &resume, QString &erreur);
     static ReponseHttp historique(const QString &sauvegardes, const QString &archive, const RequeteHttp &requete);
 
     ParametresWeb m_parametres;
@@ -73,6 +83,8 @@ private:
     bool m_demarre = false;
     QTimer m_entretien;
     quint64 m_invalides = 0;
+    EvaluateurAlertes m_alertes;
+    QTimer m_evaluation;
 };
 
 #endif

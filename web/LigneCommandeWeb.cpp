@@ -35,6 +35,7 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
     const QString fenetre = QStringLiteral("fenetre");
     const QString sauvegardes = QStringLiteral("sauvegardes");
     const QString archive = QStringLiteral("archive");
+    const QString regles = QStringLiteral("regles");
     options.ajouter({
         {collecteur, QStringLiteral("Port d'affichage du collecteur (127.0.0.1:56000 par défaut)."), QStringLiteral("HOTE:PORT")},
         {ecoute, QStringLiteral("Adresse et port HTTP (127.0.0.1:56080 par défaut : rien d'exposé au réseau)."),
@@ -46,6 +47,8 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
         {archive, QStringLiteral("Dossier de l'archive de collecteur-archive, lue sans jamais être écrite, pour "
                                  "l'historique au-delà des sauvegardes (<sauvegardes>/archive par défaut)."),
          QStringLiteral("DOSSIER")},
+        {regles, QStringLiteral("Fichier des règles d'alerte, relu sur SIGHUP (règles fournies seules par défaut)."),
+         QStringLiteral("FICHIER")},
     });
 
     const AnalyseurOptions::Resultat resultat = options.analyser(arguments);
@@ -72,5 +75,7 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
         parametres.sauvegardes = options.valeur(sauvegardes);
     if (options.estDonnee(archive))
         parametres.archive = options.valeur(archive);
+    if (options.estDonnee(regles))
+        parametres.regles = options.valeur(regles);
     return AnalyseurOptions::Executer;
 }

@@ -31,6 +31,8 @@ int main(int argc, char *argv[])
 
     ArretSignaux arret;
     ApplicationWeb web(parametres);
+    arret.intercepterRechargement();
+    QObject::connect(&arret, &ArretSignaux::rechargementDemande, &web, &ApplicationWeb::recharger);
     QObject::connect(&arret, &ArretSignaux::arretDemande, &application, [&]() {
         Console::erreur(QStringLiteral("Arrêt du tableau de bord."));
         web.arreter();

@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <csignal>
+
 class TestWeb : public QObject
 {
     Q_OBJECT
@@ -23,6 +25,7 @@ private slots:
     void ecoutePortLibre();
     void connexionAuCollecteur();
     void prometheus();
+    void alertes();
 };
 
 namespace {
@@ -97,7 +100,8 @@ void TestWeb::ligneCommande()
         QVERIFY2(aide.startsWith(QStringLiteral("Utilisation : ")), qPrintable(aide));
         for (const QString &option : {QStringLiteral("\nOptions :\n"), QStringLiteral("--collecteur <HOTE:PORT>"),
                                       QStringLiteral("--ecoute <ADRESSE:PORT>"), QStringLiteral("--fenetre <MINUTES>"),
-                                      QStringLiteral("--sauvegardes <DOSSIER>"), QStringLiteral("--archive <DOSSIER>")})
+                                      QStringLiteral("--sauvegardes <DOSSIER>"), QStringLiteral("--archive <DOSSIER>"),
+                                      QStringLiteral("--regles <FICHIER>")})
             QVERIFY2(aide.contains(option), qPrintable(aide));
         return;
     }
@@ -243,6 +247,89 @@ void TestWeb::prometheus()
     QCOMPARE(vm.value(QStringLiteral("value")).toArray().at(1).toString(), QStringLiteral("4194304"));
     QVERIFY(prometheus.arreter());
     QVERIFY2(web.arreter(), qPrintable(web.lignes().join(QLatin1Char('\n'))));
+}
+
+namespace {
+
+bool ecrireFichier(const QString &chemin, const QByteArray &texte)
+{
+    QFile fichier(chemin);
+    return fichier.open(QIODevice::WriteOnly | QIODevice::Truncate) && fichier.write(texte) == texte.size();
+}
+
+QJsonArray alertesActives(quint16 port)
+{
+    return QJsonDocument::fromJson(obtenir(port, "/api/alertes").corps).object().value(QStringLiteral("alertes")).toArray();
+}
+
+} // namespace
+
+void TestWeb::alertes()
+{
+    QTemporaryDir dossier;
+    const QString regles = dossier.filePath(QStringLiteral("alertes.regles"));
+    const quint16 portCollecteur = portTcpLibre();
+    const quint16 portWeb = portTcpLibre();
+    const QStringList arguments{QStringLiteral("--collecteur=127.0.0.1:%1").arg(portCollecteur),
+                                QStringLiteral("--ecoute=127.0.0.1:%1").arg(portWeb),
+                                QStringLiteral("--sauvegardes=") + dossier.path(), QStringLiteral("--regles=") + regles};
+
+    // A rules file that cannot be read stops the start, in one line.
+    {
+        Programme absent(QStringLiteral(WEB_BINAIRE), arguments);
+        QVERIFY(absent.processus().waitForFinished(10000));
+        QCOMPARE(absent.processus().exitCode(), 1);
+        QCOMPARE(absent.lignes(), QStringList{QStringLiteral("Règles illisibles : %1 : No such file or directory.").arg(regles)});
+    }
+
+    QVERIFY(ecrireFichier(regles, "# seulement les règles fournies, moins une\ndesactiver VmArretee\n"));
+    FauxCollecteur collecteur;
+    QVERIFY(collecteur.ecouter(portCollecteur));
+    Programme web(QStringLiteral(WEB_BINAIRE), arguments);
+    QTcpSocket *lien = collecteur.client();
+    QVERIFY(lien);
+    const QString lues = QStringLiteral("%1 : 7 règles actives, 0 fenêtres de maintenance.").arg(regles);
+    QVERIFY2(web.attendreLigne(QStringLiteral("Règles lues dans ") + lues), qPrintable(web.lignes().join(QLatin1Char('\n'))));
+    // A full disk fires at once; a temperature no sensor gives is unknown.
+    lien->write(TrameAffichage::ecrire(QStringLiteral("{\"name\":\"hv \\\"<b>\\\"\",\"disk\":97,\"cputemp\":3892314,\"vms\":[]}")));
+    lien->flush();
+    QTRY_COMPARE_WITH_TIMEOUT(alertesActives(portWeb).size(), 2, 10000);
+    const QJsonArray actives = alertesActives(portWeb);
+    const QJsonObject disque = actives.at(0).toObject();
+    QCOMPARE(disque.value(QStringLiteral("alertname")).toString(), QStringLiteral("HyperviseurDisque"));
+    QCOMPARE(disque.value(QStringLiteral("severity")).toString(), QStringLiteral("critique"));
+    QCOMPARE(disque.value(QStringLiteral("hyperviseur")).toString(), QStringLiteral("hv \"<b>\""));
+    QCOMPARE(disque.value(QStringLiteral("vm")).toString(), QString());
+    QCOMPARE(disque.value(QStringLiteral("valeur")).toDouble(), 97.0);
+    QCOMPARE(disque.value(QStringLiteral("seuil")).toDouble(), 95.0);
+    QCOMPARE(disque.value(QStringLiteral("silence")).toBool(), false);
+    QCOMPARE(actives.at(1).toObject().value(QStringLiteral("alertname")).toString(), QStringLiteral("HyperviseurTemperatureCpu"));
+    QCOMPARE(actives.at(1).toObject().value(QStringLiteral("severity")).toString(), QStringLiteral("inconnu"));
+    QCOMPARE(QJsonDocument::fromJson(obtenir(portWeb, "/api/alertes").corps).object().value(QStringLiteral("valeursImpossibles")),
+             QJsonValue(1));
+    const QByteArray alerte = "\ncollecteur_alerte{alertname=\"HyperviseurDisque\",severity=\"critique\","
+                              "hyperviseur=\"hv \\\"<b>\\\"\",vm=\"\"} 1\n";
+    QByteArray metriques = obtenir(portWeb, "/metrics").corps;
+    QVERIFY2(metriques.contains(alerte), metriques.constData());
+    QVERIFY(!metriques.contains("collecteur_alerte{alertname=\"HyperviseurTemperatureCpu\""));
+    QVERIFY(metriques.contains("\ncollecteur_alertes_valeurs_impossibles_total 1\n"));
+
+    // SIGHUP: a bad file changes nothing, a good one applies at once.
+    QVERIFY(ecrireFichier(regles, "desactiver HyperviseurDisque\nregle Disque hyperviseur disque >= 1 2\n"));
+    QCOMPARE(::kill(pid_t(web.processus().processId()), SIGHUP), 0);
+    QVERIFY(web.attendreLigne(QStringLiteral("Règles non relues, celles en vigueur sont gardées : %1, ligne 2 : "
+                                             "mesure inconnue « disque ».")
+                                  .arg(regles)));
+    QCOMPARE(alertesActives(portWeb).size(), 2);
+    QVERIFY(ecrireFichier(regles, "desactiver HyperviseurDisque\n"));
+    QCOMPARE(::kill(pid_t(web.processus().processId()), SIGHUP), 0);
+    QVERIFY(web.attendreLigne(QStringLiteral("Règles relues dans ") + lues));
+    QCOMPARE(alertesActives(portWeb).size(), 1);
+    metriques = obtenir(portWeb, "/metrics").corps;
+    QVERIFY2(!metriques.contains("\ncollecteur_alerte{"), metriques.constData());
+
+    QVERIFY(web.arreter());
+    QCOMPARE(web.processus().exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestWeb)

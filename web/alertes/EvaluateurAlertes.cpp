@@ -1,0 +1,205 @@
+// SPDX-License-Identifier: MIT
+#include "EvaluateurAlertes.h"
+
+#include "EtatFlotte.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <tuple>
+
+namespace {
+
+const QChar separateur(0x1f);
+
+template <typename Rapport, size_t N>
+double mesure(const ChampMesure<Rapport> (&champs)[N], const QString &cle, const Rapport &rapport)
+{
+    const auto champ =
+        std::find_if(std::begin(champs), std::end(champs), [&cle](const ChampMesure<Rapport> &c) { return c.cle == cle; });
+    return champ != std::end(champs) ? rapport.*champ->valeur : valeurAbsente;
+}
+
+} // namespace
+
+EvaluateurAlertes::EvaluateurAlertes(Horloge horloge, QObject *parent)
+    : QObject(parent)
+    , m_horloge(std::move(horloge))
+{
+    qRegisterMetaType<Alerte>();
+}
+
+void EvaluateurAlertes::appliquer(const JeuRegles &jeu)
+{
+    m_jeu = jeu;
+    QSet<QString> actives;
+    for (const Regle &regle : qAsConst(m_jeu.regles)) {
+        if (regle.active)
+            actives.insert(regle.nom);
+    }
+    const qint64 maintenant = m_horloge();
+    for (Hote &hote : m_hotes)
+        oublier(hote, [&actives](const Alerte &a) { return !actives.contains(a.alertname); }, maintenant);
+    evaluer();
+}
+
+void EvaluateurAlertes::recevoir(const RapportHyperviseur &rapport, qint64 intervalle)
+{
+    const qint64 maintenant = m_horloge();
+    Hote &hote = m_hotes[rapport.nom];
+    hote.dernier = rapport;
+    hote.recu = maintenant;
+    hote.intervalle = intervalle;
+    evaluerHote(hote, maintenant, true);
+}
+
+void EvaluateurAlertes::evaluer()
+{
+    const qint64 maintenant = m_horloge();
+    for (Hote &hote : m_hotes)
+        evaluerHote(hote, maintenant, false);
+}
+
+void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
+{
+    const QString &nom = hote.dernier.nom;
+    const bool silence = std::any_of(m_jeu.maintenances.cbegin(), m_jeu.maintenances.cend(),
+                                     [&](const FenetreMaintenance &f) { return f.couvre(nom, maintenant); });
+    const qint64 intervalle = hote.intervalle > 0 ? hote.intervalle : EtatFlotte::intervalleParDefaut;
+    const qint64 limite = qMax(intervallesManques * intervalle, silenceMinimum);
+    const bool injoignable = maintenant - hote.recu > limite;
+    for (const Regle &regle : qAsConst(m_jeu.regles)) {
+        if (!regle.active)
+            continue;
+        if (regle.type == TypeRegle::HyperviseurInjoignable) {
+            noter(hote, regle, QString(), injoignable ? EtatAlerte::Critique : EtatAlerte::Ok,
+                  double(maintenant - hote.recu) / 1000, maintenant, silence, nouveau, double(limite) / 1000);
+            continue;
+        }
+        // Held back while the host is silent: its last values are stale, and
+        // one alert says it all.
+        if (injoignable) {
+            // Its conditions were not seen to hold meanwhile: their durations start again.
+            for (SuiviAlerte &s : hote.suivis)
+                s.interrompre();
+            continue;
+        }
+        if (regle.type == TypeRegle::MesureHyperviseur) {
+            evaluerSeuil(hote, regle, QString(), mesure(champsHyperviseur, regle.mesure, hote.dernier), maintenant,
+                         silence, nouveau);
+        } else if (regle.type == TypeRegle::MesureVm) {
+            for (const RapportVM &vm : qAsConst(hote.dernier.vms))
+                evaluerSeuil(hote, regle, vm.nom, mesure(champsVM, regle.mesure, vm), maintenant, silence, nouveau);
+        } else {
+            evaluerVms(hote, regle, maintenant, silence, nouveau);
+        }
+    }
+    if (!nouveau || injoignable)
+        return;
+    // A VM gone from the report takes its threshold alerts with it.
+    QSet<QString> presentes;
+    for (const RapportVM &vm : qAsConst(hote.dernier.vms))
+        presentes.insert(vm.nom);
+    oublier(hote,
+            [&](const Alerte &a) {
+                const auto regle = std::find_if(m_jeu.regles.cbegin(), m_jeu.regles.cend(),
+                                                [&a](const Regle &r) { return r.nom == a.alertname; });
+                return !a.vm.isEmpty() && regle != m_jeu.regles.cend() && regle->type == TypeRegle::MesureVm
+                       && !presentes.contains(a.vm);
+            },
+            maintenant);
+}
+
+void EvaluateurAlertes::evaluerSeuil(Hote &hote, const Regle &regle, const QString &vm, double valeur, qint64 maintenant,
+                                     bool silence, bool nouveau)
+{
+    // An absent measure (no such sensor) is not judged.
+    if (!std::isfinite(valeur))
+        return;
+    SuiviAlerte &s = suivi(hote, regle, vm);
+    EtatAlerte etat;
+    if (regle.valeurPossible(valeur)) {
+        etat = s.niveauSeuil(regle, valeur, maintenant);
+    } else {
+        // A broken sensor, not a fire: counted once per report.
+        s.interrompre();
+        etat = EtatAlerte::Inconnu;
+        if (nouveau)
+            ++m_impossibles;
+    }
+    noter(hote, regle, vm, etat, valeur, maintenant, silence, nouveau, s.alerte.seuil);
+}
+
+void EvaluateurAlertes::evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence, bool nouveau)
+{
+    QHash<QString, int> etats;
+    for (const RapportVM &vm : qAsConst(hote.dernier.vms)) {
+        etats.insert(vm.nom, vm.etat);
+        if (vm.etat == vmEnMarche)
+            hote.vmsVues.insert(vm.nom);
+    }
+    for (const QString &nom : qAsConst(hote.vmsVues)) {
+        const auto trouvee = etats.constFind(nom);
+        const int etat = trouvee != etats.constEnd() ? *trouvee : vmArretee;
+        const EtatAlerte niveau = etat == vmPlantee  ? EtatAlerte::Critique
+                                  : etat == vmArretee ? EtatAlerte::Avertissement
+                                                      : EtatAlerte::Ok;
+        noter(hote, regle, nom, niveau, trouvee != etats.constEnd() ? double(etat) : Regle::aucun, maintenant, silence,
+              nouveau);
+    }
+}
+
+SuiviAlerte &EvaluateurAlertes::suivi(Hote &hote, const Regle &regle, const QString &vm)
+{
+    auto trouve = hote.suivis.find(regle.nom + separateur + vm);
+    if (trouve == hote.suivis.end()) {
+        trouve = hote.suivis.insert(regle.nom + separateur + vm, SuiviAlerte());
+        trouve->alerte.alertname = regle.nom;
+        trouve->alerte.hyperviseur = hote.dernier.nom;
+        trouve->alerte.vm = vm;
+    }
+    return *trouve;
+}
+
+void EvaluateurAlertes::noter(Hote &hote, const Regle &regle, const QString &vm, EtatAlerte etat, double valeur,
+                              qint64 maintenant, bool silence, bool nouveau, double seuil)
+{
+    SuiviAlerte &s = suivi(hote, regle, vm);
+    s.alerte.valeur = valeur;
+    s.alerte.seuil = seuil;
+    if (s.enregistrer(etat, maintenant, silence, nouveau))
+        emit changement(s.alerte);
+}
+
+void EvaluateurAlertes::oublier(Hote &hote, const std::function<bool(const Alerte &)> &quoi, qint64 maintenant)
+{
+    for (auto it = hote.suivis.begin(); it != hote.suivis.end();) {
+        if (!quoi(it->alerte)) {
+            ++it;
+            continue;
+        }
+        Alerte fin = it->alerte;
+        it = hote.suivis.erase(it);
+        if (fin.etat == EtatAlerte::Ok)
+            continue;
+        fin.etat = EtatAlerte::Ok;
+        fin.depuis = maintenant;
+        fin.instable = false;
+        emit changement(fin);
+    }
+}
+
+QVector<Alerte> EvaluateurAlertes::actives() const
+{
+    QVector<Alerte> liste;
+    for (const Hote &hote : m_hotes) {
+        for (const SuiviAlerte &s : hote.suivis) {
+            if (s.alerte.etat != EtatAlerte::Ok)
+                liste.append(s.alerte);
+        }
+    }
+    std::sort(liste.begin(), liste.end(), [](const Alerte &a, const Alerte &b) {
+        return std::tie(a.hyperviseur, a.alertname, a.vm) < std::tie(b.hyperviseur, b.alertname, b.vm);
+    });
+    return liste;
+}

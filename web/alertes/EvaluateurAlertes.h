@@ -1,0 +1,76 @@
+// SPDX-License-Identifier: MIT
+#ifndef EVALUATEURALERTES_H
+#define EVALUATEURALERTES_H
+
+#include "Alerte.h"
+#include "JeuRegles.h"
+#include "LecteurRapport.h"
+#include "SuiviAlerte.h"
+
+#include <QHash>
+#include <QObject>
+#include <QSet>
+
+#include <functional>
+
+// Judges each hypervisor and its VMs against the rules in force, on each of
+// its reports and whenever evaluer() is called (so that a silent host and a
+// condition's duration are seen without a report), and tells each change.
+// The clock is injected: ms since the epoch.
+class EvaluateurAlertes : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Horloge = std::function<qint64()>;
+
+    // A host is silent after this many of its usual intervals, and never sooner than minimum.
+    static constexpr int intervallesManques = 3;
+    static constexpr qint64 silenceMinimum = 30000;
+    // libvirt's domain states.
+    static constexpr int vmEnMarche = 1;
+    static constexpr int vmArretee = 5;
+    static constexpr int vmPlantee = 6;
+
+    explicit EvaluateurAlertes(Horloge horloge, QObject *parent = nullptr);
+
+    // Keeps the state of the rules it still holds; the others end (told as ok).
+    void appliquer(const JeuRegles &jeu);
+    const JeuRegles &jeu() const { return m_jeu; }
+    // `intervalle`: the host's usual gap between reports in ms, 0 when unknown.
+    void recevoir(const RapportHyperviseur &rapport, qint64 intervalle);
+    void evaluer();
+
+    // Every state other than ok, by host, rule and VM.
+    QVector<Alerte> actives() const;
+    quint64 valeursImpossibles() const { return m_impossibles; }
+
+signals:
+    void changement(const Alerte &alerte);
+
+private:
+    struct Hote
+    {
+        RapportHyperviseur dernier;
+        qint64 recu = 0;
+        qint64 intervalle = 0;
+        QSet<QString> vmsVues; // seen running
+        QHash<QString, SuiviAlerte> suivis; // by rule and VM
+    };
+
+    void evaluerHote(Hote &hote, qint64 maintenant, bool nouveau);
+    void evaluerSeuil(Hote &hote, const Regle &regle, const QString &vm, double valeur, qint64 maintenant, bool silence,
+                      bool nouveau);
+    void evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence, bool nouveau);
+    void noter(Hote &hote, const Regle &regle, const QString &vm, EtatAlerte etat, double valeur, qint64 maintenant,
+               bool silence, bool nouveau, double seuil = Regle::aucun);
+    SuiviAlerte &suivi(Hote &hote, const Regle &regle, const QString &vm);
+    void oublier(Hote &hote, const std::function<bool(const Alerte &)> &quoi, qint64 maintenant);
+
+    Horloge m_horloge;
+    JeuRegles m_jeu;
+    QHash<QString, Hote> m_hotes;
+    quint64 m_impossibles = 0;
+};
+
+#endif
