@@ -167,8 +167,11 @@ void TestDisquePlein::plafondSurDisquePlein()
                                .arg(collecteur.lignes().filter(QStringLiteral("plafond")).mid(0, 4).join(QLatin1Char('\n')));
     QVERIFY2(!collecteur.lignes().filter(QStringLiteral("parmi les plus anciens supprimé(s)")).isEmpty(), qPrintable(mesure));
     // The bound covers the rows; a quarter more leaves room for the reports
-    // on their way to the store.
+    // on their way to the store. AddressSanitizer keeps freed memory in its
+    // quarantine (256 MiB by default): resident memory is then its own.
+#ifndef COLLECTEUR_SANITIZE
     QVERIFY2(pointe < auDepart + plafond + plafond / 4, qPrintable(mesure));
+#endif
     qInfo("%s", qPrintable(mesure.section(QLatin1Char(':'), 0, 0)));
 
     QCOMPARE(::kill(pid_t(pid), SIGTERM), 0);
