@@ -22,6 +22,8 @@ import sys
 import tempfile
 import time
 
+import resultats
+
 TITRE = "## Full disk (collecteur --memoire-max)"
 MIO = 1024 * 1024
 
@@ -137,21 +139,6 @@ def mesurer(arguments, plafond_mio):
     }
 
 
-def ecrire_section(chemin, section):
-    try:
-        with open(chemin) as fichier:
-            texte = fichier.read()
-    except FileNotFoundError:
-        texte = "# Benchmark results\n"
-    debut = texte.find(TITRE)
-    if debut >= 0:
-        suite = texte.find("\n## ", debut + len(TITRE))
-        texte = texte[:debut] + (texte[suite + 1:] if suite >= 0 else "")
-    texte = texte.rstrip("\n") + "\n\n" + section
-    with open(chemin, "w") as fichier:
-        fichier.write(texte)
-
-
 def main():
     analyseur = argparse.ArgumentParser(description=__doc__)
     analyseur.add_argument("--construction", required=True)
@@ -229,7 +216,7 @@ def main():
     lignes.append(f"The store's console lines (start-up, backups, drops, stop), per run: {autres}; display clients that "
                   f"connected: {clients}; temporary backup files left: {en_cours}.")
     lignes.append("")
-    ecrire_section(arguments.sortie, "\n".join(lignes))
+    resultats.ecrire_section(arguments.sortie, TITRE, "\n".join(lignes))
     journal(f"résultats dans {arguments.sortie}")
     print("\n".join(lignes))
 

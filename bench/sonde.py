@@ -20,6 +20,8 @@ import tempfile
 import threading
 import time
 
+import resultats
+
 TITRE = "## Hypervisor agent (collecteur-sonde)"
 
 
@@ -123,21 +125,6 @@ def version_paquet(paquet):
         return "?"
 
 
-def ecrire_section(chemin, section):
-    try:
-        with open(chemin) as fichier:
-            texte = fichier.read()
-    except FileNotFoundError:
-        texte = "# Benchmark results\n"
-    debut = texte.find(TITRE)
-    if debut >= 0:
-        suite = texte.find("\n## ", debut + len(TITRE))
-        texte = texte[:debut] + (texte[suite + 1:] if suite >= 0 else "")
-    texte = texte.rstrip("\n") + "\n\n" + section
-    with open(chemin, "w") as fichier:
-        fichier.write(texte)
-
-
 def main():
     analyseur = argparse.ArgumentParser(description=__doc__)
     analyseur.add_argument("--construction", required=True)
@@ -195,7 +182,7 @@ def main():
         lignes.append(f"| {nom} | {cpu:.3f} ({cpus}) | {rss:.1f} ({rsss}) | {hwm:.1f} | {octets:.0f} "
                       f"| < 5 ms and < 30 MiB: {atteint} |")
     lignes.append("")
-    ecrire_section(arguments.sortie, "\n".join(lignes))
+    resultats.ecrire_section(arguments.sortie, TITRE, "\n".join(lignes))
     journal(f"résultats dans {arguments.sortie}")
 
 

@@ -38,9 +38,9 @@ REQUETES = 7
 
 
 def generateur():
-    spec = importlib.util.spec_from_file_location("generer", os.path.join(ICI, "..", "archive", "generer-sauvegarde.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    chargement = importlib.util.spec_from_file_location("generer", os.path.join(ICI, "..", "archive", "generer-sauvegarde.py"))
+    module = importlib.util.module_from_spec(chargement)
+    chargement.loader.exec_module(module)
     return module
 
 
