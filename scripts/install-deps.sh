@@ -16,7 +16,7 @@ for major in $majors; do
         5) paquets="$paquets qtbase5-dev libqt5sql5-sqlite" ;;
         6) paquets="$paquets qt6-base-dev libqt6sql6-sqlite" ;;
         fuzz) paquets="$paquets clang-14 libclang-rt-14-dev" ;;
-        essais) paquets="$paquets chromium chromium-driver python3-selenium prometheus" ;;
+        essais) paquets="$paquets chromium chromium-driver python3-selenium prometheus prometheus-alertmanager" ;;
         paquets) paquets="$paquets dpkg-dev fakeroot lintian file" ;;
         *) echo "install-deps: version de Qt inconnue : $major" >&2; exit 2 ;;
     esac
