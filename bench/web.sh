@@ -1,7 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # Benchmark of collecteur-web: builds a Release program (Qt 5), runs
-# bench/web.py (about two minutes) and puts its section into bench/RESULTS.md.
+# bench/web.py (about two minutes), then bench/alertes.py (about two more), and
+# puts their sections into bench/RESULTS.md.
 set -eu
 
 racine=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,21 +13,14 @@ cmake -S "$racine" -B "$construction" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$construction" --target collecteur-web
 
 section=$(mktemp)
+resultats="$racine/bench/RESULTS.md"
 /usr/bin/python3 "$racine/bench/web.py" --web="$construction/web/collecteur-web" "$@" >"$section"
 cat "$section"
-resultats="$racine/bench/RESULTS.md"
-# The section replaces the one of an earlier run, and the rest stays.
-/usr/bin/python3 - "$resultats" "$section" <<'PY'
-import sys
-resultats, section = sys.argv[1], open(sys.argv[2]).read()
-try:
-    texte = open(resultats).read()
-except FileNotFoundError:
-    texte = ""
-debut = texte.find("## collecteur-web")
-if debut >= 0:
-    fin = texte.find("\n## ", debut + 1)
-    texte = texte[:debut] + (texte[fin + 1:] if fin >= 0 else "")
-open(resultats, "w").write(texte.rstrip("\n") + "\n\n" + section)
-PY
+# Each section replaces the one of an earlier run, and the rest stays.
+/usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import resultats; resultats.ecrire_section(sys.argv[2], "## collecteur-web\n", open(sys.argv[3]).read())' \
+    "$racine/bench" "$resultats" "$section"
+/usr/bin/python3 "$racine/bench/alertes.py" --web="$construction/web/collecteur-web" >"$section"
+cat "$section"
+/usr/bin/python3 -c 'import sys; sys.path.insert(0, sys.argv[1]); import resultats; resultats.ecrire_section(sys.argv[2], "## Alerts (collecteur-web)", open(sys.argv[3]).read())' \
+    "$racine/bench" "$resultats" "$section"
 rm -f "$section"
