@@ -276,9 +276,11 @@ def verifier_alertes(pilote, attente, base, captures):
     for nom in ("hv-lab-01", "hv-lab-02", NOM_HOTE_PIEGE):
         classe, titre, signe, affiche = marques[nom]
         assert "alerte-avertissement" in classe.split() or "alerte-critique" in classe.split(), (nom, marques[nom])
-        assert titre.startswith("Alerte ") and signe in ('"! "', '"‼ "'), (nom, marques[nom])
+        assert re.fullmatch(r"\d+ alertes? actives?, la pire : (avertissement|critique)", titre), (nom, marques[nom])
+        assert signe in ('"! "', '"‼ "'), (nom, marques[nom])
         assert affiche == nom, (nom, marques[nom])
-    assert "alerte-silence" in marques["hv-lab-03"][0].split(), marques["hv-lab-03"]
+    assert "alerte-silence" in marques["hv-lab-03"][0].split() and marques["hv-lab-03"][2] == '"~ "', \
+        marques["hv-lab-03"]
     assert not pilote.find_elements(By.CSS_SELECTOR, "body img, body script"), "un nom a créé un élément"
 
     # The banner opens the alerts view.
@@ -377,7 +379,8 @@ def main():
 
             verifier_alertes(pilote, attente, base, args.captures)
             pilote.get(base)
-            piege = attente.until(lambda p: p.find_element(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='hv-piege']"))
+            piege = attente.until(
+                lambda p: p.find_element(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='hv-piege']"))
 
             # The script-like VM name: shown as text, no element made, nothing run.
             piege.click()

@@ -17,6 +17,7 @@ let alertes = null;              // the latest /api/alertes body, null until the
 let alertesParLeFlux = false;    // the stream sends them: no need to ask
 let lectureHistoriqueAlertes = 0;
 let clesAlertesAffichees = "";
+let piresParHote = new Map();    // host -> {pire, nombre}, for the fleet's marks
 
 function rangGravite(g) {
   const i = gravites.indexOf(g);
@@ -52,6 +53,7 @@ function clesAlertes(d) {
 
 function recevoirAlertes(d) {
   alertes = d;
+  piresParHote = piresAlertes(d.alertes);
   dessinerBandeau();
   dessinerFlotte();
   if (hoteOuvert !== null) dessinerAlertesHote();
@@ -110,24 +112,26 @@ function dessinerBandeau() {
   b.hidden = false;
 }
 
-// The worst severity of a host's active alerts, its VMs' included;
-// "silence" when all of them are silenced; "" when it has none.
-function pireAlerte(nom) {
-  if (!alertes) return "";
-  let pire = "";
-  for (const a of alertes.alertes) {
-    if (a.hyperviseur !== nom) continue;
-    if (a.silence) { if (pire === "") pire = "silence"; continue; }
-    if (pire === "" || pire === "silence" || rangGravite(a.severity) < rangGravite(pire)) pire = a.severity;
+// Each host's worst active alert, its VMs' included ("silence" when all of
+// them are silenced), and how many it has.
+function piresAlertes(liste) {
+  const pires = new Map();
+  for (const a of liste) {
+    const p = pires.get(a.hyperviseur) || { pire: "silence", nombre: 0 };
+    p.nombre++;
+    if (!a.silence && (p.pire === "silence" || rangGravite(a.severity) < rangGravite(p.pire))) p.pire = a.severity;
+    pires.set(a.hyperviseur, p);
   }
-  return pire;
+  return pires;
 }
 
 function marquerLigneHote(tr, nom) {
-  const pire = pireAlerte(nom);
+  const p = piresParHote.get(nom);
+  const pire = p ? p.pire : "";
   for (const g of [...gravites, "silence"]) tr.classList.toggle("alerte-" + g, pire === g);
-  const titre = pire === "" ? "" : pire === "silence" ? "Alertes silencieuses (maintenance)"
-    : "Alerte " + (libellesGravites[pire]?.[0] ?? pire);
+  const etat = pire === "silence" ? (p?.nombre > 1 ? "toutes silencieuses" : "silencieuse") + " (maintenance)"
+    : "la pire : " + (libellesGravites[pire]?.[0] ?? pire);
+  const titre = p ? pluriel(p.nombre, ["alerte active", "alertes actives"]) + ", " + etat : "";
   if (tr.title !== titre) tr.title = titre;
   tr.dataset.alerte = pire;
 }
