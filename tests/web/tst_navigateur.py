@@ -45,9 +45,11 @@ except ImportError:
 
 NOM_PIEGE = "<img src=x onerror=alert(1)>"
 NOM_HOTE_PIEGE = "<b>hv</b><img src=x onerror=alert(3)>"
-# ChargeEssai fires at once for every host; ReseauEssai only for the HTML-named
-# host's first report, and ends on its next; hv-lab-03 is in maintenance.
-REGLES = """regle ChargeEssai hyperviseur cpu >= 0 -
+# ChargeEssai fires at once for every host, critical for hv-piege's 95 %;
+# ReseauEssai only for the HTML-named host's first report, and ends on its
+# next; that host's motherboard temperature is impossible (unknown); hv-lab-03 is in
+# maintenance.
+REGLES = """regle ChargeEssai hyperviseur cpu >= 0 90
 regle ReseauEssai hyperviseur network >= 500 -
 maintenance hv-lab-03 du 2000-01-01 00:00 au 2099-12-31 23:59
 """
@@ -153,7 +155,7 @@ class Chaine:
                 while not self.fin_hote_piege.is_set():
                     sequence += 1
                     rapport = {"name": NOM_HOTE_PIEGE, "time": int(time.time()), "cpu": 30, "ram": 20, "disk": 40,
-                               "network": 800 if sequence == 1 else 3, "cputemp": 50, "vms": []}
+                               "network": 800 if sequence == 1 else 3, "cputemp": 50, "mbtemp": 3892314, "vms": []}
                     s.sendto(struct.pack(">I", sequence) + json.dumps(rapport).encode("latin-1"),
                              ("127.0.0.1", self.port_udp))
                     self.fin_hote_piege.wait(1)
@@ -262,8 +264,8 @@ def lignes_alertes(pilote, table):
 def verifier_alertes(pilote, attente, base, captures):
     """The banner, the fleet's marks, the alerts view and its history, a host's own alerts."""
     attente.until(lambda p: texte(p, "bandeau-alertes") == bandeau_attendu(lire_json(base + "api/alertes")))
-    attente.until(lambda p: re.fullmatch(r"(\d+ critiques? · )?[3-9] avertissements( · \d+ inconnues?)?"
-                                         r" · 1 silencieuse", texte(p, "bandeau-alertes")))
+    attente.until(lambda p: re.fullmatch(r"[12] critiques? · [2-9] avertissements · 1 inconnue · 1 silencieuse",
+                                         texte(p, "bandeau-alertes")))
 
     # The fleet's rows: the worst severity as a class, a title and a sign before the name.
     marques = pilote.execute_script("""
@@ -273,11 +275,11 @@ def verifier_alertes(pilote, attente, base, captures):
           lignes[tr.dataset.nom] = [tr.className, tr.title, getComputedStyle(nom, '::before').content, nom.innerText];
         }
         return lignes;""")
-    for nom in ("hv-lab-01", "hv-lab-02", NOM_HOTE_PIEGE):
+    for nom, gravite, signe_attendu in (("hv-lab-01", "avertissement", '"! "'), ("hv-lab-02", "avertissement", '"! "'),
+                                        (NOM_HOTE_PIEGE, "avertissement", '"! "'), ("hv-piege", "critique", '"‼ "')):
         classe, titre, signe, affiche = marques[nom]
-        assert "alerte-avertissement" in classe.split() or "alerte-critique" in classe.split(), (nom, marques[nom])
-        assert re.fullmatch(r"\d+ alertes? actives?, la pire : (avertissement|critique)", titre), (nom, marques[nom])
-        assert signe in ('"! "', '"‼ "'), (nom, marques[nom])
+        assert "alerte-" + gravite in classe.split() and signe == signe_attendu, (nom, marques[nom])
+        assert re.fullmatch(r"\d+ alertes? actives?, la pire : " + gravite, titre), (nom, marques[nom])
         assert affiche == nom, (nom, marques[nom])
     assert "alerte-silence" in marques["hv-lab-03"][0].split() and marques["hv-lab-03"][2] == '"~ "', \
         marques["hv-lab-03"]
@@ -288,16 +290,19 @@ def verifier_alertes(pilote, attente, base, captures):
     attente.until(lambda p: p.find_element(By.ID, "vue-alertes").is_displayed())
     assert pilote.current_url.endswith("#/alertes"), pilote.current_url
     assert not pilote.find_element(By.ID, "vue-flotte").is_displayed()
-    attente.until(lambda p: len(lignes_alertes(p, "#table-alertes")) >= 5)
+    attente.until(lambda p: len(lignes_alertes(p, "#table-alertes")) >= 6)
     lignes = lignes_alertes(pilote, "#table-alertes")
     par_hote = {(l[0], l[2]): l for l in lignes}
     charge = par_hote[("hv-lab-01", "ChargeEssai")]
-    assert charge[1] == "–" and charge[3].startswith("avertissement") and charge[7] == "non", charge
+    assert charge[1] == "–" and charge[3] == "avertissement" and charge[7] == "non", charge
     assert re.fullmatch(r"\d\d/\d\d/\d{4} ([01]\d|2[0-3]):\d\d:\d\d", charge[4]), charge
     assert float(charge[5]) >= 0 and charge[6] == "0", charge
     assert par_hote[("hv-lab-03", "ChargeEssai")][7] == "oui", par_hote[("hv-lab-03", "ChargeEssai")]
     piege = par_hote[(NOM_HOTE_PIEGE, "ChargeEssai")]
     assert piege[5] == "30" and piege[7] == "non", piege
+    assert par_hote[(NOM_HOTE_PIEGE, "HyperviseurTemperatureCarteMere")][3] == "inconnue", lignes
+    # The worst first.
+    assert lignes[0][3] == "critique" and lignes[-1][7] == "oui", lignes
     lien = pilote.execute_script(
         "return Array.from(document.querySelectorAll('#table-alertes tbody td.nom a'))"
         ".find(a => a.innerText === arguments[0]).getAttribute('href');", NOM_HOTE_PIEGE)
