@@ -3,12 +3,10 @@
 
 #include "Console.h"
 #include "ExportHistorique.h"
-#include "ExpositionAlertes.h"
 #include "ExpositionMetriques.h"
 #include "FichierArchive.h"
 #include "Historique.h"
 #include "LecteurRapport.h"
-#include "LecteurRegles.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -46,7 +44,7 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
                     .absolutePath())
     , m_flotte(qint64(parametres.fenetreMinutes) * 60000)
     , m_client(parametres.hoteCollecteur, parametres.portCollecteur)
-    , m_alertes(&maintenant)
+    , m_alertes(parametres.alertes, &maintenant)
 {
     connect(&m_client, &ClientCollecteur::rapportRecu, this, &ApplicationWeb::recevoir);
     connect(&m_client, &ClientCollecteur::connexionChangee, this, &ApplicationWeb::connexionChangee);
@@ -54,7 +52,13 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
     m_publication.setTimerType(Qt::PreciseTimer);
     connect(&m_publication, &QTimer::timeout, this, &ApplicationWeb::publier);
     connect(&m_entretien, &QTimer::timeout, this, &ApplicationWeb::entretenir);
-    connect(&m_evaluation, &QTimer::timeout, &m_alertes, &EvaluateurAlertes::evaluer);
+    m_publicationAlertes.setSingleShot(true);
+    m_publicationAlertes.setInterval(delaiAlertes);
+    connect(&m_alertes, &ServiceAlertes::alertesChangees, this, [this]() {
+        if (!m_publicationAlertes.isActive())
+            m_publicationAlertes.start();
+    });
+    connect(&m_publicationAlertes, &QTimer::timeout, this, &ApplicationWeb::publierAlertes);
 
     m_serveur.ajouterRoute(QStringLiteral("/api/flotte"), ServeurHttp::FilDuServeur, [this](const RequeteHttp &) {
         return json(m_flotte.instantane(maintenant(), m_client.estConnecte()));
@@ -65,9 +69,10 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
                            [this](const RequeteHttp &requete) { return flux(requete); });
     m_serveur.ajouterRoute(QStringLiteral("/metrics"), ServeurHttp::FilDuServeur,
                            [this](const RequeteHttp &requete) { return metriques(requete); });
-    m_serveur.ajouterRoute(QStringLiteral("/api/alertes"), ServeurHttp::FilDuServeur, [this](const RequeteHttp &) {
-        return json(ExpositionAlertes::json(m_alertes.actives(), m_alertes.valeursImpossibles(), maintenant()));
-    });
+    m_serveur.ajouterRoute(QStringLiteral("/api/alertes"), ServeurHttp::FilDuServeur,
+                           [this](const RequeteHttp &) { return json(m_alertes.json()); });
+    m_serveur.ajouterRoute(QStringLiteral("/api/alertes/historique"), ServeurHttp::FilDuServeur,
+                           [this](const RequeteHttp &) { return json(m_alertes.historique()); });
     const QString sauvegardes = QDir(parametres.sauvegardes).absolutePath();
     m_serveur.ajouterRoute(QStringLiteral("/api/historique"), ServeurHttp::ArrierePlan,
                            [sauvegardes, archive = m_archive](const RequeteHttp &requete) {
@@ -79,7 +84,7 @@ bool ApplicationWeb::demarrer()
 {
     QString erreur;
     QString resume;
-    if (!lireRegles(resume, erreur)) {
+    if (!m_alertes.lireRegles(resume, erreur)) {
         Console::erreur(QStringLiteral("Règles illisibles : %1.").arg(erreur));
         return false;
     }
@@ -93,8 +98,14 @@ bool ApplicationWeb::demarrer()
                               QDir(m_parametres.sauvegardes).absolutePath(), m_archive));
     if (!resume.isEmpty())
         Console::erreur(QStringLiteral("Règles lues dans %1.").arg(resume));
+    if (!m_alertes.demarrer(QStringLiteral("http://%1").arg(adresseAffichee(m_parametres.ecoute, m_serveur.port())),
+                            erreur)) {
+        Console::erreur(QStringLiteral("État des alertes impossible à garder : %1.").arg(erreur));
+        m_serveur.arreter();
+        return false;
+    }
+    Console::erreur(m_alertes.resume());
     m_demarre = true;
-    m_evaluation.start(periodeEvaluation);
     planifier(m_flotte.prochainePublication());
     m_entretien.start(periodeEntretien);
     m_client.demarrer();
@@ -106,36 +117,9 @@ void ApplicationWeb::arreter()
     m_demarre = false;
     m_publication.stop();
     m_entretien.stop();
-    m_evaluation.stop();
+    m_publicationAlertes.stop();
+    m_alertes.arreter();
     m_serveur.arreter();
-}
-
-bool ApplicationWeb::lireRegles(QString &resume, QString &erreur)
-{
-    if (m_parametres.regles.isEmpty()) {
-        m_alertes.appliquer(JeuRegles());
-        return true;
-    }
-    JeuRegles jeu;
-    if (!LecteurRegles::lireFichier(m_parametres.regles, jeu, erreur))
-        return false;
-    m_alertes.appliquer(jeu);
-    const auto actives = std::count_if(jeu.regles.cbegin(), jeu.regles.cend(), [](const Regle &r) { return r.active; });
-    resume = QStringLiteral("%1 : %2 règles actives, %3 fenêtres de maintenance")
-                 .arg(QFileInfo(m_parametres.regles).absoluteFilePath())
-                 .arg(actives)
-                 .arg(jeu.maintenances.size());
-    return true;
-}
-
-void ApplicationWeb::recharger()
-{
-    QString resume;
-    QString erreur;
-    if (lireRegles(resume, erreur))
-        Console::erreur(QStringLiteral("Règles relues dans %1.").arg(resume));
-    else
-        Console::erreur(QStringLiteral("Règles non relues, celles en vigueur sont gardées : %1.").arg(erreur));
 }
 
 void ApplicationWeb::recevoir(const QString &texte)
@@ -184,6 +168,11 @@ void ApplicationWeb::entretenir()
     m_serveur.diffuser(": \n\n");
 }
 
+void ApplicationWeb::publierAlertes()
+{
+    m_serveur.diffuser(ServeurHttp::evenement("alertes", m_alertes.json()));
+}
+
 ReponseHttp ApplicationWeb::flux(const RequeteHttp &requete)
 {
     ReponseHttp reponse;
@@ -191,7 +180,8 @@ ReponseHttp ApplicationWeb::flux(const RequeteHttp &requete)
     reponse.filtre = requete.parametres.value(QStringLiteral("hyperviseur"));
     // The page reconnects on its own: three seconds after a loss.
     reponse.corps = "retry: 3000\n\n"
-                    + ServeurHttp::evenement("instantane", m_flotte.instantane(maintenant(), m_client.estConnecte()));
+                    + ServeurHttp::evenement("instantane", m_flotte.instantane(maintenant(), m_client.estConnecte()))
+                    + ServeurHttp::evenement("alertes", m_alertes.json());
     if (!reponse.filtre.isEmpty()) {
         const QByteArray vms = m_flotte.vms(reponse.filtre);
         if (!vms.isEmpty())
@@ -219,7 +209,7 @@ ReponseHttp ApplicationWeb::metriques(const RequeteHttp &)
     ReponseHttp reponse;
     reponse.type = ExpositionMetriques::typeContenu;
     reponse.corps = ExpositionMetriques::texte(m_flotte, compteurs, maintenant())
-                    + ExpositionAlertes::metriques(m_alertes.actives(), m_alertes.valeursImpossibles());
+                    + m_alertes.metriques();
     return reponse;
 }
 

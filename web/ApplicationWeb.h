@@ -4,8 +4,8 @@
 
 #include "ClientCollecteur.h"
 #include "EtatFlotte.h"
-#include "EvaluateurAlertes.h"
 #include "ServeurHttp.h"
+#include "ServiceAlertes.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -21,8 +21,7 @@ struct ParametresWeb
     QString sauvegardes = QStringLiteral(".");
     // Empty: the archive's own default, beside the backups.
     QString archive;
-    // Empty: the stock alert rules alone.
-    QString regles;
+    ParametresAlertes alertes;
 };
 
 // Ties the collector's relay to the fleet state and the fleet to the HTTP
@@ -40,8 +39,8 @@ public:
     static constexpr int periodeEntretien = 15000;
     // At most ten years of history per request.
     static constexpr qint64 dureeHistoriqueMaximum = 3660 * 86400;
-    // Silent hosts and rules' durations are judged this often (ms).
-    static constexpr int periodeEvaluation = 1000;
+    // The page is told of alert changes at most this often (ms).
+    static constexpr int delaiAlertes = 1000;
 
     explicit ApplicationWeb(const ParametresWeb &parametres, QObject *parent = nullptr);
 
@@ -51,25 +50,25 @@ public:
     EtatFlotte &flotte() { return m_flotte; }
     ServeurHttp &serveur() { return m_serveur; }
     ClientCollecteur &client() { return m_client; }
-    EvaluateurAlertes &alertes() { return m_alertes; }
+    ServiceAlertes &alertes() { return m_alertes; }
     quint64 rapportsInvalides() const { return m_invalides; }
 
 public slots:
     void recevoir(const QString &texte);
     void publier();
     // Reads the rules file again; a bad one leaves the rules in force.
-    void recharger();
+    void recharger() { m_alertes.recharger(); }
 
 private slots:
     void connexionChangee(bool connecte);
     void entretenir();
+    void publierAlertes();
 
 private:
     void planifier(qint64 instant);
     ReponseHttp flux(const RequeteHttp &requete);
     ReponseHttp hyperviseur(const RequeteHttp &requete);
     ReponseHttp metriques(const RequeteHttp &requete);
-    bool lireRegles(QString &resume, QString &erreur);
     static ReponseHttp historique(const QString &sauvegardes, const QString &archive, const RequeteHttp &requete);
 
     ParametresWeb m_parametres;
@@ -83,8 +82,8 @@ private:
     bool m_demarre = false;
     QTimer m_entretien;
     quint64 m_invalides = 0;
-    EvaluateurAlertes m_alertes;
-    QTimer m_evaluation;
+    ServiceAlertes m_alertes;
+    QTimer m_publicationAlertes;
 };
 
 #endif

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "LigneCommandeWeb.h"
 
+#include "MessagesAlertes.h"
+
+#include <QUrl>
+
 namespace {
 
 // Port 0 leaves the choice of a free port to the system: the start-up line
@@ -16,6 +20,13 @@ bool lireEcoute(const QString &valeur, QHostAddress &adresse, quint16 &port)
     if (portLibre)
         port = 0;
     return !adresse.isNull();
+}
+
+bool urlHttp(const QString &valeur)
+{
+    const QUrl url(valeur, QUrl::StrictMode);
+    return url.isValid() && (url.scheme() == QLatin1String("http") || url.scheme() == QLatin1String("https"))
+           && !url.host().isEmpty();
 }
 
 } // namespace
@@ -36,6 +47,12 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
     const QString sauvegardes = QStringLiteral("sauvegardes");
     const QString archive = QStringLiteral("archive");
     const QString regles = QStringLiteral("regles");
+    const QString etat = QStringLiteral("etat");
+    const QString alertmanager = QStringLiteral("alertmanager");
+    const QString webhook = QStringLiteral("webhook");
+    const QString courriel = QStringLiteral("courriel");
+    const QString sendmail = QStringLiteral("sendmail");
+    const QString urlExterne = QStringLiteral("url-externe");
     options.ajouter({
         {collecteur, QStringLiteral("Port d'affichage du collecteur (127.0.0.1:56000 par défaut)."), QStringLiteral("HOTE:PORT")},
         {ecoute, QStringLiteral("Adresse et port HTTP (127.0.0.1:56080 par défaut : rien d'exposé au réseau)."),
@@ -49,6 +66,22 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
          QStringLiteral("DOSSIER")},
         {regles, QStringLiteral("Fichier des règles d'alerte, relu sur SIGHUP (règles fournies seules par défaut)."),
          QStringLiteral("FICHIER")},
+        {etat, QStringLiteral("Dossier où garder les alertes en cours, ce qui en a été notifié et 30 jours d'historique, "
+                              "pour qu'un redémarrage ne les notifie pas de nouveau ni n'oublie leur fin (rien de gardé "
+                              "par défaut)."),
+         QStringLiteral("DOSSIER")},
+        {alertmanager, QStringLiteral("Adresse d'un Alertmanager (http://hôte:9093), qui reçoit les alertes par son API "
+                                      "v2 ; répétable."),
+         QStringLiteral("URL")},
+        {webhook, QStringLiteral("Adresse à laquelle poster chaque changement d'alerte, au format du webhook "
+                                 "d'Alertmanager (version 4) ; répétable."),
+         QStringLiteral("URL")},
+        {courriel, QStringLiteral("Adresse à laquelle écrire chaque changement d'alerte, par sendmail -t ; répétable."),
+         QStringLiteral("ADRESSE")},
+        {sendmail, QStringLiteral("Programme d'envoi des courriels (/usr/sbin/sendmail par défaut)."), QStringLiteral("CHEMIN")},
+        {urlExterne, QStringLiteral("Adresse du tableau de bord donnée dans les notifications (celle d'écoute par "
+                                    "défaut)."),
+         QStringLiteral("URL")},
     });
 
     const AnalyseurOptions::Resultat resultat = options.analyser(arguments);
@@ -76,6 +109,36 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
     if (options.estDonnee(archive))
         parametres.archive = options.valeur(archive);
     if (options.estDonnee(regles))
-        parametres.regles = options.valeur(regles);
+        parametres.alertes.regles = options.valeur(regles);
+    if (options.estDonnee(etat))
+        parametres.alertes.etat = options.valeur(etat);
+    for (const QString &option : {alertmanager, webhook}) {
+        for (const QString &url : options.valeurs(option)) {
+            if (!urlHttp(url)) {
+                options.refuser(option, url, QStringLiteral("adresse http:// ou https:// attendue"));
+                message = options.texte();
+                return AnalyseurOptions::Erreur;
+            }
+        }
+    }
+    parametres.alertes.alertmanagers = options.valeurs(alertmanager);
+    parametres.alertes.webhooks = options.valeurs(webhook);
+    for (const QString &adresse : options.valeurs(courriel)) {
+        if (!MessagesAlertes::adresseValide(adresse)) {
+            options.refuser(courriel, adresse, QStringLiteral("une adresse nom@domaine attendue"));
+            message = options.texte();
+            return AnalyseurOptions::Erreur;
+        }
+    }
+    parametres.alertes.courriels = options.valeurs(courriel);
+    if (options.estDonnee(sendmail))
+        parametres.alertes.sendmail = options.valeur(sendmail);
+    if (options.estDonnee(urlExterne)) {
+        if (!urlHttp(options.valeur(urlExterne)))
+            return refuser(urlExterne, QStringLiteral("adresse http:// ou https:// attendue"));
+        parametres.alertes.urlExterne = options.valeur(urlExterne);
+        while (parametres.alertes.urlExterne.endsWith(QLatin1Char('/')))
+            parametres.alertes.urlExterne.chop(1);
+    }
     return AnalyseurOptions::Executer;
 }

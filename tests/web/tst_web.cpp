@@ -180,6 +180,8 @@ void TestWeb::connexionAuCollecteur()
              QStringList({QStringLiteral("Tableau de bord sur http://127.0.0.1:%1/ (sauvegardes lues dans %2, archive dans %2/archive).")
                               .arg(portWeb)
                               .arg(dossier.path()),
+                          QStringLiteral("Alertes notifiées à personne (ni --alertmanager, ni --webhook, ni --courriel) ; "
+                                         "état non gardé (pas de --etat)."),
                           injoignable, connecte, perdue.arg(adresse, QStringLiteral("The remote host closed the connection")),
                           connecte, perdue.arg(adresse, QStringLiteral("Trame invalide : marqueur 2 au lieu de 1")), connecte,
                           perdue.arg(adresse, QStringLiteral("The remote host closed the connection")),

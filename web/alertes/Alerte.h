@@ -2,6 +2,7 @@
 #ifndef ALERTE_H
 #define ALERTE_H
 
+#include <QJsonObject>
 #include <QMetaType>
 #include <QString>
 
@@ -27,6 +28,10 @@ struct Alerte
     static QString nomEtat(EtatAlerte etat);
     QString severity() const { return nomEtat(etat); }
     bool declenchee() const { return etat == EtatAlerte::Avertissement || etat == EtatAlerte::Critique; }
+
+    // As /api/alertes gives it, and as the state directory keeps it.
+    QJsonObject json() const;
+    static Alerte lire(const QJsonObject &objet);
 };
 
 Q_DECLARE_METATYPE(Alerte)

@@ -50,6 +50,7 @@ void EvaluateurAlertes::recevoir(const RapportHyperviseur &rapport, qint64 inter
     hote.dernier = rapport;
     hote.recu = maintenant;
     hote.intervalle = intervalle;
+    hote.rapporte = true;
     evaluerHote(hote, maintenant, true);
 }
 
@@ -58,6 +59,30 @@ void EvaluateurAlertes::evaluer()
     const qint64 maintenant = m_horloge();
     for (Hote &hote : m_hotes)
         evaluerHote(hote, maintenant, false);
+}
+
+void EvaluateurAlertes::restaurer(const QVector<Alerte> &gardees)
+{
+    const qint64 maintenant = m_horloge();
+    for (const Alerte &gardee : gardees) {
+        const auto regle = std::find_if(m_jeu.regles.cbegin(), m_jeu.regles.cend(),
+                                        [&gardee](const Regle &r) { return r.active && r.nom == gardee.alertname; });
+        if (regle == m_jeu.regles.cend() || gardee.hyperviseur.isEmpty())
+            continue;
+        auto hote = m_hotes.find(gardee.hyperviseur);
+        if (hote == m_hotes.end()) {
+            hote = m_hotes.insert(gardee.hyperviseur, Hote());
+            hote->dernier.nom = gardee.hyperviseur;
+            // Its silence is judged from now, unless it was already silent.
+            hote->recu = maintenant;
+        }
+        // It went silent a whole limit before it fired.
+        if (regle->type == TypeRegle::HyperviseurInjoignable && std::isfinite(gardee.seuil))
+            hote->recu = qMin(hote->recu, gardee.depuis - qint64(gardee.seuil * 1000));
+        if (regle->type == TypeRegle::VmArretee)
+            hote->vmsVues.insert(gardee.vm);
+        suivi(*hote, *regle, gardee.vm).restaurer(gardee, *regle);
+    }
 }
 
 void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
@@ -78,7 +103,7 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
         }
         // Held back while the host is silent: its last values are stale, and
         // one alert says it all.
-        if (injoignable) {
+        if (injoignable || !hote.rapporte) {
             // Its conditions were not seen to hold meanwhile: their durations start again.
             for (SuiviAlerte &s : hote.suivis)
                 s.interrompre();
@@ -94,7 +119,7 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
             evaluerVms(hote, regle, maintenant, silence, nouveau);
         }
     }
-    if (!nouveau || injoignable)
+    if (!nouveau || injoignable || !hote.rapporte)
         return;
     // A VM gone from the report takes its threshold alerts with it.
     QSet<QString> presentes;

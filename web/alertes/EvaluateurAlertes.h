@@ -40,6 +40,9 @@ public:
     // `intervalle`: the host's usual gap between reports in ms, 0 when unknown.
     void recevoir(const RapportHyperviseur &rapport, qint64 intervalle);
     void evaluer();
+    // Takes up the alerts kept across a restart, without telling them again:
+    // until its next report, a host is judged on its silence alone.
+    void restaurer(const QVector<Alerte> &gardees);
 
     // Every state other than ok, by host, rule and VM.
     QVector<Alerte> actives() const;
@@ -54,6 +57,7 @@ private:
         RapportHyperviseur dernier;
         qint64 recu = 0;
         qint64 intervalle = 0;
+        bool rapporte = false; // false for a host known only from the alerts kept
         QSet<QString> vmsVues; // seen running
         QHash<QString, SuiviAlerte> suivis; // by rule and VM
     };

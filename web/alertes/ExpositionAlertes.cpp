@@ -7,31 +7,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <cmath>
-
-namespace {
-
-QJsonValue nombre(double valeur)
-{
-    return std::isfinite(valeur) ? QJsonValue(valeur) : QJsonValue();
-}
-
-} // namespace
-
 QByteArray ExpositionAlertes::json(const QVector<Alerte> &alertes, quint64 valeursImpossibles, qint64 maintenant)
 {
     QJsonArray liste;
-    for (const Alerte &alerte : alertes) {
-        liste.append(QJsonObject{{QStringLiteral("alertname"), alerte.alertname},
-                                 {QStringLiteral("severity"), alerte.severity()},
-                                 {QStringLiteral("hyperviseur"), alerte.hyperviseur},
-                                 {QStringLiteral("vm"), alerte.vm},
-                                 {QStringLiteral("valeur"), nombre(alerte.valeur)},
-                                 {QStringLiteral("seuil"), nombre(alerte.seuil)},
-                                 {QStringLiteral("depuis"), double(alerte.depuis)},
-                                 {QStringLiteral("silence"), alerte.silence},
-                                 {QStringLiteral("instable"), alerte.instable}});
-    }
+    for (const Alerte &alerte : alertes)
+        liste.append(alerte.json());
     return QJsonDocument(QJsonObject{{QStringLiteral("maintenant"), double(maintenant)},
                                      {QStringLiteral("valeursImpossibles"), double(valeursImpossibles)},
                                      {QStringLiteral("alertes"), liste}})

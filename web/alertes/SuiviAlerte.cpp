@@ -41,6 +41,16 @@ EtatAlerte SuiviAlerte::niveauSeuil(const Regle &regle, double valeur, qint64 ma
     return atteint;
 }
 
+void SuiviAlerte::restaurer(const Alerte &gardee, const Regle &regle)
+{
+    alerte = gardee;
+    const qint64 debut = gardee.depuis - regle.pour;
+    if (gardee.etat == EtatAlerte::Avertissement || gardee.etat == EtatAlerte::Critique)
+        m_debut[0] = debut;
+    if (gardee.etat == EtatAlerte::Critique)
+        m_debut[1] = debut;
+}
+
 bool SuiviAlerte::enregistrer(EtatAlerte etat, qint64 maintenant, bool silence, bool nouveau)
 {
     const bool change = etat != alerte.etat;

@@ -19,6 +19,8 @@ public:
     // starts at its threshold and lasts while the value stays beyond its clear
     // value, and the level is reached once its condition held for `pour`.
     EtatAlerte niveauSeuil(const Regle &regle, double valeur, qint64 maintenant);
+    // Takes up an alert kept across a restart: its conditions held since it fired.
+    void restaurer(const Alerte &gardee, const Regle &regle);
     // Forgets the conditions under way: the value cannot be judged.
     void interrompre() { m_debut[0] = m_debut[1] = -1; }
     // Records one evaluation; true when it is to be told: a change of state
