@@ -46,7 +46,8 @@ function lienHote(nom, vm) {
 }
 
 function clesAlertes(d) {
-  return d.alertes.map((a) => [a.alertname, a.hyperviseur, a.vm, a.severity, a.silence].join("\u0000")).sort().join("\u0001");
+  return d.alertes.map((a) => [a.alertname, a.hyperviseur, a.vm, a.severity, a.silence].join("\u0000"))
+    .sort().join("\u0001");
 }
 
 // ---- Receiving them: from the stream once it sends them, asked for until then.
@@ -162,7 +163,7 @@ function caseLien(tr, texte, href) {
 }
 
 function caseGravite(tr, severity, instable) {
-  const td = caseTexte(tr, (libellesGravites[severity]?.[0] ?? severity) + (instable ? " · instable" : ""),
+  const td = caseTexte(tr, (libellesGravites[severity]?.[0] ?? (severity || "–")) + (instable ? " · instable" : ""),
     "gravite alerte-" + severity);
   if (instable) td.title = "Instable : elle change souvent d'état ; ses changements ne sont plus notifiés un à un.";
 }
@@ -194,7 +195,8 @@ function dessinerVueAlertes() {
 
 function dessinerAlertesHote() {
   if (!alertes) return;
-  const liste = alertes.alertes.filter((a) => a.hyperviseur === hoteOuvert && (vmOuverte === null || a.vm === vmOuverte));
+  const liste = alertes.alertes.filter((a) => a.hyperviseur === hoteOuvert
+    && (vmOuverte === null || a.vm === vmOuverte));
   remplirAlertes($("table-alertes-hote").tBodies[0], liste, false);
   $("table-alertes-hote").hidden = liste.length === 0;
   $("alertes-hote-vide").hidden = liste.length > 0;
