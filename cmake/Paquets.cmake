@@ -69,7 +69,8 @@ endfunction()
 collecteur_paquet(${COLLECTEUR_COMPOSANT_SERVEUR} collecteur
                   POSTINST ${PROJECT_SOURCE_DIR}/dist/debian/collecteur.postinst.in
                   UNITES ${COLLECTEUR_UNITES_SERVEUR}
-                  CONFFILES ${COLLECTEUR_CONFIGURATION} ${COLLECTEUR_ARCHIVE_CONFIGURATION} ${COLLECTEUR_REGLES})
+                  CONFFILES ${COLLECTEUR_CONFIGURATION} ${COLLECTEUR_ARCHIVE_CONFIGURATION} ${COLLECTEUR_WEB_CONFIGURATION}
+                            ${COLLECTEUR_REGLES})
 set(CPACK_DEBIAN_COLLECTEUR_PACKAGE_DEPENDS "libqt${QT_VERSION_MAJOR}sql${QT_VERSION_MAJOR}-sqlite, adduser")
 set(CPACK_COMPONENT_COLLECTEUR_DESCRIPTION
 "collector of hypervisor measurements, relayed to display clients

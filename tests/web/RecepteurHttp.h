@@ -63,6 +63,8 @@ private:
         } else {
             ++refusees;
         }
+        if (client->state() != QAbstractSocket::ConnectedState)
+            return;
         client->write("HTTP/1.1 " + QByteArray::number(m_statut) + " Statut\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         client->disconnectFromHost();
     }

@@ -24,6 +24,7 @@ private slots:
     void uneParChangement_data();
     void uneParChangement();
     void recepteurEnPanne();
+    void rappelAlertmanager();
     void redemarrage_data();
     void redemarrage();
     void courriel();
@@ -258,6 +259,40 @@ void TestNotifications::recepteurEnPanne()
     QVERIFY2(metriques.contains("\ncollecteur_notifications_echouees_total" + etiquette
                                 + QByteArray::number(essai.recepteur.refusees) + '\n'),
              metriques.constData());
+}
+
+void TestNotifications::rappelAlertmanager()
+{
+    RecepteurHttp alertmanager;
+    QVERIFY(alertmanager.ecouter());
+    qint64 maintenant = origine();
+    ParametresAlertes parametres;
+    parametres.alertmanagers = QStringList{QStringLiteral("http://127.0.0.1:%1/").arg(alertmanager.port())};
+    ServiceAlertes service(parametres, [&maintenant]() { return maintenant; });
+    QString erreur;
+    QVERIFY(service.demarrer(QStringLiteral("http://tableau:56080"), erreur));
+    RapportHyperviseur rapport;
+    QVERIFY(LecteurRapport::decoder(hote(QStringLiteral("\"disk\":99,\"ram\":99")), rapport));
+    service.recevoir(rapport, 10000);
+    QTRY_COMPARE(alertmanager.corps.size(), 1);
+
+    // Every minute, all that fires, without an end, under its first start.
+    service.notificateur().rappeler();
+    QTRY_COMPARE(alertmanager.corps.size(), 2);
+    QCOMPARE(alertmanager.chemins, QStringList({QStringLiteral("/api/v2/alerts"), QStringLiteral("/api/v2/alerts")}));
+    const QJsonArray rappel = QJsonDocument::fromJson(alertmanager.corps.at(1)).array();
+    QCOMPARE(rappel.size(), 1);
+    QCOMPARE(rappel.first().toObject().value(QStringLiteral("startsAt")).toString(), MessagesAlertes::instant(origine()));
+    QVERIFY(!rappel.first().toObject().contains(QStringLiteral("endsAt")));
+
+    maintenant += 10000;
+    QVERIFY(LecteurRapport::decoder(hote(QStringLiteral("\"disk\":9")), rapport));
+    service.recevoir(rapport, 10000);
+    QTRY_COMPARE(alertmanager.corps.size(), 3);
+    const QJsonObject fin = QJsonDocument::fromJson(alertmanager.corps.at(2)).array().first().toObject();
+    QCOMPARE(fin.value(QStringLiteral("endsAt")).toString(), MessagesAlertes::instant(maintenant));
+    service.notificateur().rappeler();
+    QCOMPARE(service.notificateur().destinataires().first()->enAttente(), 0);
 }
 
 void TestNotifications::redemarrage_data()

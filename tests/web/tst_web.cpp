@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "ClientHttp.h"
 #include "Programme.h"
+#include "RecepteurHttp.h"
 #include "TrameAffichage.h"
 
 #include <QDir>
@@ -26,6 +27,7 @@ private slots:
     void connexionAuCollecteur();
     void prometheus();
     void alertes();
+    void alertmanager();
 };
 
 namespace {
@@ -81,6 +83,12 @@ void TestWeb::ligneCommande_data()
                                << QStringLiteral("Valeur invalide pour --fenetre : « 0 » (entier de 1 à 1440 attendu).");
     QTest::newRow("fenetre-texte") << QStringList{QStringLiteral("--fenetre=dix")}
                                    << QStringLiteral("Valeur invalide pour --fenetre : « dix » (entier de 1 à 1440 attendu).");
+    QTest::newRow("alertmanager-sans-schema")
+        << QStringList{QStringLiteral("--alertmanager=am:9093")}
+        << QStringLiteral("Valeur invalide pour --alertmanager : « am:9093 » (adresse http:// ou https:// attendue).");
+    QTest::newRow("courriel-deux-adresses")
+        << QStringList{QStringLiteral("--courriel=a@exemple.org,b@exemple.org")}
+        << QStringLiteral("Valeur invalide pour --courriel : « a@exemple.org,b@exemple.org » (une adresse nom@domaine attendue).");
     QTest::newRow("aide") << QStringList{QStringLiteral("--help")} << QString();
 }
 
@@ -332,6 +340,130 @@ void TestWeb::alertes()
 
     QVERIFY(web.arreter());
     QCOMPARE(web.processus().exitCode(), 0);
+}
+
+namespace {
+
+QStringList resumer(const QJsonObject &corps)
+{
+    QStringList lignes;
+    for (const QJsonValue &valeur : corps.value(QStringLiteral("alerts")).toArray()) {
+        const QJsonObject alerte = valeur.toObject();
+        const QJsonObject etiquettes = alerte.value(QStringLiteral("labels")).toObject();
+        lignes.append(QStringLiteral("%1 %2 %3 %4")
+                          .arg(alerte.value(QStringLiteral("status")).toString(),
+                               etiquettes.value(QStringLiteral("alertname")).toString(),
+                               etiquettes.value(QStringLiteral("severity")).toString(),
+                               etiquettes.value(QStringLiteral("hyperviseur")).toString()));
+    }
+    return lignes;
+}
+
+QStringList recus(const RecepteurHttp &recepteur, const QString &chemin)
+{
+    QStringList lignes;
+    for (int i = 0; i < recepteur.corps.size(); ++i) {
+        if (recepteur.chemins.at(i) == chemin)
+            lignes += resumer(recepteur.json(i));
+    }
+    return lignes;
+}
+
+} // namespace
+
+void TestWeb::alertmanager()
+{
+    const QString binaire = QStringLiteral("/usr/bin/prometheus-alertmanager");
+    if (!QFile::exists(binaire))
+        QSKIP("prometheus-alertmanager absent (scripts/install-deps.sh essais l'installe)");
+
+    // A real Alertmanager that routes everything, at once, to the test's
+    // receiver, which also takes collecteur-web's own webhook.
+    QTemporaryDir dossier;
+    RecepteurHttp recepteur;
+    QVERIFY(recepteur.ecouter());
+    QFile configuration(dossier.filePath(QStringLiteral("alertmanager.yml")));
+    QVERIFY(configuration.open(QIODevice::WriteOnly));
+    configuration.write(QStringLiteral("route:\n  receiver: essai\n  group_by: [alertname, hyperviseur]\n"
+                                       "  group_wait: 0s\n  group_interval: 1s\n  repeat_interval: 1h\n"
+                                       "receivers:\n  - name: essai\n    webhook_configs:\n"
+                                       "      - url: %1\n        send_resolved: true\n")
+                            .arg(recepteur.url(QStringLiteral("/alertmanager")))
+                            .toUtf8());
+    configuration.close();
+    const quint16 portAlertmanager = portTcpLibre();
+    Programme alertmanager(binaire, {QStringLiteral("--config.file=") + configuration.fileName(),
+                                     QStringLiteral("--storage.path=") + dossier.filePath(QStringLiteral("am")),
+                                     QStringLiteral("--web.listen-address=127.0.0.1:%1").arg(portAlertmanager),
+                                     QStringLiteral("--cluster.listen-address=")});
+    const auto pret = [portAlertmanager]() {
+        QTcpSocket essai;
+        essai.connectToHost(QHostAddress::LocalHost, portAlertmanager);
+        return essai.waitForConnected(1000) && obtenir(portAlertmanager, "/-/ready").statut == 200;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(pret(), 30000);
+
+    const quint16 portCollecteur = portTcpLibre();
+    const quint16 portWeb = portTcpLibre();
+    FauxCollecteur collecteur;
+    QVERIFY(collecteur.ecouter(portCollecteur));
+    const QString etat = dossier.filePath(QStringLiteral("etat"));
+    const QStringList arguments{QStringLiteral("--collecteur=127.0.0.1:%1").arg(portCollecteur),
+                                QStringLiteral("--ecoute=127.0.0.1:%1").arg(portWeb),
+                                QStringLiteral("--sauvegardes=") + dossier.path(),
+                                QStringLiteral("--alertmanager=http://127.0.0.1:%1").arg(portAlertmanager),
+                                QStringLiteral("--webhook=") + recepteur.url(QStringLiteral("/direct")),
+                                QStringLiteral("--etat=") + etat};
+    const QByteArray chaud = TrameAffichage::ecrire(QStringLiteral("{\"name\":\"hv-am\",\"disk\":97,\"vms\":[]}"));
+    const QString declenchee = QStringLiteral("firing HyperviseurDisque critique hv-am");
+    const QString resolue = QStringLiteral("resolved HyperviseurDisque critique hv-am");
+    {
+        Programme web(QStringLiteral(WEB_BINAIRE), arguments);
+        QTcpSocket *lien = collecteur.client();
+        QVERIFY(lien);
+        QVERIFY2(web.attendreLigne(QStringLiteral("Alertes notifiées à : Alertmanager http://127.0.0.1:%1, webhook %2 ; "
+                                                  "état gardé dans %3.")
+                                       .arg(portAlertmanager)
+                                       .arg(recepteur.url(QStringLiteral("/direct")), etat)),
+                 qPrintable(web.lignes().join(QLatin1Char('\n'))));
+        lien->write(chaud);
+        lien->flush();
+        QTRY_COMPARE_WITH_TIMEOUT(recus(recepteur, QStringLiteral("/alertmanager")), QStringList{declenchee}, 30000);
+        QCOMPARE(recus(recepteur, QStringLiteral("/direct")), QStringList{declenchee});
+        const QJsonObject annotations = recepteur.json(recepteur.chemins.indexOf(QStringLiteral("/alertmanager")))
+                                            .value(QStringLiteral("alerts"))
+                                            .toArray()
+                                            .first()
+                                            .toObject()
+                                            .value(QStringLiteral("annotations"))
+                                            .toObject();
+        QCOMPARE(annotations.value(QStringLiteral("summary")).toString(),
+                 QStringLiteral("HyperviseurDisque (critique) sur hv-am"));
+        QVERIFY(web.arreter());
+    }
+
+    // A restart while it fires: no second firing, and its end is still told.
+    Programme web(QStringLiteral(WEB_BINAIRE), arguments);
+    QTcpSocket *lien = collecteur.client();
+    QVERIFY(lien);
+    lien->write(chaud);
+    lien->write(TrameAffichage::ecrire(QStringLiteral("{\"name\":\"hv-am\",\"disk\":40,\"vms\":[]}")));
+    lien->flush();
+    QTRY_COMPARE_WITH_TIMEOUT(recus(recepteur, QStringLiteral("/direct")), QStringList({declenchee, resolue}), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(recus(recepteur, QStringLiteral("/alertmanager")), QStringList({declenchee, resolue}), 30000);
+    const QByteArray metriques = obtenir(portWeb, "/metrics").corps;
+    QVERIFY2(metriques.contains(QStringLiteral("\ncollecteur_notifications_envoyees_total{destinataire=\"webhook %1\"} 1\n")
+                                    .arg(recepteur.url(QStringLiteral("/direct")))
+                                    .toUtf8()),
+             metriques.constData());
+    const QJsonArray episodes = QJsonDocument::fromJson(obtenir(portWeb, "/api/alertes/historique").corps)
+                                    .object()
+                                    .value(QStringLiteral("episodes"))
+                                    .toArray();
+    QCOMPARE(episodes.size(), 1);
+    QVERIFY(!episodes.first().toObject().value(QStringLiteral("fin")).isNull());
+    QVERIFY(web.arreter());
+    QVERIFY(alertmanager.arreter());
 }
 
 QTEST_GUILESS_MAIN(TestWeb)
