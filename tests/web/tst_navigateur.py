@@ -330,6 +330,7 @@ def verifier_alertes(pilote, attente, base, captures):
     attente.until(lambda p: p.find_element(By.ID, "titre-hote").text == NOM_HOTE_PIEGE)
     attente.until(lambda p: [l for l in lignes_alertes(p, "#table-alertes-hote") if l[1] == "ChargeEssai"])
     assert all(l[1] != "ReseauEssai" for l in lignes_alertes(pilote, "#table-alertes-hote"))
+    pilote.save_screenshot(os.path.join(captures, "capture-alertes-hote.png"))
     assert not pilote.find_elements(By.CSS_SELECTOR, "body img, body script"), "un nom a créé un élément"
     assert aucune_alerte(pilote), "un script a tourné"
 
