@@ -240,7 +240,8 @@ int LecteurHistorique::lire(const QVector<Fichier> &choisis, const QString &nom,
                 illisibles.fetchAndAddRelaxed(1);
         }
     };
-    const int fils = qBound(1, qMin(QThread::idealThreadCount(), filsMaximum), int(choisis.size()));
+    // At least one, even with no file to read.
+    const int fils = qMax(1, qMin(qMin(QThread::idealThreadCount(), filsMaximum), int(choisis.size())));
     std::vector<SeriesCumulees> lectures(static_cast<size_t>(fils));
     std::vector<std::thread> autres;
     for (size_t i = 1; i < lectures.size(); ++i)

@@ -32,6 +32,7 @@ const FichierPage fichiersPage[] = {
     {"/", ":/page/index.html", "text/html; charset=utf-8"},
     {"/index.html", ":/page/index.html", "text/html; charset=utf-8"},
     {"/app.js", ":/page/app.js", "text/javascript; charset=utf-8"},
+    {"/alertes.js", ":/page/alertes.js", "text/javascript; charset=utf-8"},
     {"/style.css", ":/page/style.css", "text/css; charset=utf-8"},
     {"/favicon.svg", ":/page/favicon.svg", "image/svg+xml"},
     // Asked for by browsers and tools that do not read the page's link.

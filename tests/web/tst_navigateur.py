@@ -8,7 +8,10 @@ host's page draws its charts, its history with the hour in progress and its
 30 days (from an archive the real collecteur-archive made), that the charts'
 time reads in French (day/month/year, 24-hour clock), that a click on a VM
 draws its own charts and that the CSV link gives what they show, that a VM
-named like a script shows as text and runs nothing, that the page recovers
+named like a script shows as text and runs nothing, that alert rules
+firing at once show in the banner's counts, the alerts view, the marks of
+the fleet table and a host's page, with a host named like HTML as text, and
+that an ended alert is in the 30 days' history, that the page recovers
 when collecteur-web restarts, that its icon is served, and that the page
 breaks no rule of its Content-Security-Policy. Saves screenshots in the current directory (the
 build folder under CTest)."""
@@ -23,7 +26,9 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
+import urllib.parse
 import urllib.request
 
 try:
@@ -38,6 +43,17 @@ except ImportError:
     sys.exit(77)
 
 NOM_PIEGE = "<img src=x onerror=alert(1)>"
+NOM_HOTE_PIEGE = "<b>hv</b><img src=x onerror=alert(3)>"
+# ChargeEssai fires at once for every host, critical for hv-piege's 95 %;
+# ReseauEssai only for the HTML-named host's first report, and ends on its
+# next; that host's motherboard temperature is impossible (unknown); hv-lab-03 is in
+# maintenance.
+REGLES = """regle ChargeEssai hyperviseur cpu >= 0 90
+regle ReseauEssai hyperviseur network >= 500 -
+maintenance hv-lab-03 du 2000-01-01 00:00 au 2099-12-31 23:59
+"""
+FORMES_GRAVITES = (("critique", "critique", "critiques"), ("avertissement", "avertissement", "avertissements"),
+                   ("inconnu", "inconnue", "inconnues"))
 PORT_AFFICHAGE = 56000
 GENERATEUR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "bench", "archive",
                           "generer-sauvegarde.py")
@@ -77,6 +93,8 @@ class Chaine:
         self.port_udp = port_libre(socket.SOCK_DGRAM)
         self.port_web = port_libre()
         self.web = None
+        self.fin_hote_piege = threading.Event()
+        self.hote_piege = None
 
     def lancer(self, commande, **options):
         p = subprocess.Popen(commande, cwd=self.dossier, stdout=subprocess.DEVNULL,
@@ -106,8 +124,11 @@ class Chaine:
                      "--silencieux"])
 
     def demarrer_web(self):
+        regles = os.path.join(self.dossier, "alertes.regles")
+        with open(regles, "w") as f:
+            f.write(REGLES)
         self.web = self.lancer([self.args.web, "--ecoute=127.0.0.1:%d" % self.port_web,
-                                "--sauvegardes=%s" % self.dossier])
+                                "--sauvegardes=%s" % self.dossier, "--regles=" + regles])
         attendre(lambda: accepte(self.port_web), 20, "collecteur-web n'écoute pas")
 
     def arreter_web(self):
@@ -123,7 +144,27 @@ class Chaine:
             s.bind(("127.0.0.9", 0))
             s.sendto(struct.pack(">I", sequence) + json.dumps(rapport).encode("latin-1"), ("127.0.0.1", self.port_udp))
 
+    def demarrer_hote_piege(self):
+        """The HTML-named host, a report a second until the end, so that it
+        never goes silent; its first report's network fires ReseauEssai."""
+        def envoyer():
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                s.bind(("127.0.0.10", 0))
+                sequence = 0
+                while not self.fin_hote_piege.is_set():
+                    sequence += 1
+                    rapport = {"name": NOM_HOTE_PIEGE, "time": int(time.time()), "cpu": 30, "ram": 20, "disk": 40,
+                               "network": 800 if sequence == 1 else 3, "cputemp": 50, "mbtemp": 3892314, "vms": []}
+                    s.sendto(struct.pack(">I", sequence) + json.dumps(rapport).encode("latin-1"),
+                             ("127.0.0.1", self.port_udp))
+                    self.fin_hote_piege.wait(1)
+        self.hote_piege = threading.Thread(target=envoyer, daemon=True)
+        self.hote_piege.start()
+
     def arreter(self):
+        self.fin_hote_piege.set()
+        if self.hote_piege is not None:
+            self.hote_piege.join(5)
         for p in reversed(self.processus):
             if p.poll() is None:
                 p.send_signal(signal.SIGTERM)
@@ -192,6 +233,108 @@ def dates_survolees(pilote, conteneur):
     return dates
 
 
+def lire_json(url):
+    with urllib.request.urlopen(url, timeout=10) as reponse:
+        return json.load(reponse)
+
+
+def bandeau_attendu(corps):
+    """The banner for an /api/alertes body: the counts by severity of the
+    alerts not silenced, then the silenced ones."""
+    actives = [a for a in corps["alertes"] if not a["silence"]]
+    parties = []
+    for gravite, singulier, pluriel in FORMES_GRAVITES:
+        n = sum(1 for a in actives if a["severity"] == gravite)
+        if n:
+            parties.append("%d %s" % (n, pluriel if n > 1 else singulier))
+    silencieuses = len(corps["alertes"]) - len(actives)
+    if silencieuses:
+        parties.append("%d %s" % (silencieuses, "silencieuses" if silencieuses > 1 else "silencieuse"))
+    return " · ".join(parties) or "Aucune alerte"
+
+
+def lignes_alertes(pilote, table):
+    """Each row of an alerts table as its cells' text, read in one script."""
+    return pilote.execute_script(
+        "return Array.from(document.querySelectorAll(arguments[0] + ' tbody tr'),"
+        " tr => Array.from(tr.cells, td => td.innerText));", table)
+
+
+def verifier_alertes(pilote, attente, base, captures):
+    """The banner, the fleet's marks, the alerts view and its history, a host's own alerts."""
+    attente.until(lambda p: texte(p, "bandeau-alertes") == bandeau_attendu(lire_json(base + "api/alertes")))
+    attente.until(lambda p: re.fullmatch(r"[12] critiques? · [2-9] avertissements · 1 inconnue · 1 silencieuse",
+                                         texte(p, "bandeau-alertes")))
+
+    # The fleet's rows: the worst severity as a class, a title and a sign before the name.
+    marques = pilote.execute_script("""
+        const lignes = {};
+        for (const tr of document.querySelectorAll('#table-flotte tbody tr')) {
+          const nom = tr.querySelector('td.nom');
+          lignes[tr.dataset.nom] = [tr.className, tr.title, getComputedStyle(nom, '::before').content, nom.innerText];
+        }
+        return lignes;""")
+    for nom, gravite, signe_attendu in (("hv-lab-01", "avertissement", '"! "'), ("hv-lab-02", "avertissement", '"! "'),
+                                        (NOM_HOTE_PIEGE, "avertissement", '"! "'), ("hv-piege", "critique", '"‼ "')):
+        classe, titre, signe, affiche = marques[nom]
+        assert "alerte-" + gravite in classe.split() and signe == signe_attendu, (nom, marques[nom])
+        assert re.fullmatch(r"\d+ alertes? actives?, la pire : " + gravite, titre), (nom, marques[nom])
+        assert affiche == nom, (nom, marques[nom])
+    assert "alerte-silence" in marques["hv-lab-03"][0].split() and marques["hv-lab-03"][2] == '"~ "', \
+        marques["hv-lab-03"]
+    assert not pilote.find_elements(By.CSS_SELECTOR, "body img, body script"), "un nom a créé un élément"
+
+    assert pilote.execute_script("return alertesParLeFlux;"), "les alertes ne viennent pas par le flux"
+
+    # The banner opens the alerts view.
+    pilote.find_element(By.ID, "bandeau-alertes").click()
+    attente.until(lambda p: p.find_element(By.ID, "vue-alertes").is_displayed())
+    assert pilote.current_url.endswith("#/alertes"), pilote.current_url
+    assert not pilote.find_element(By.ID, "vue-flotte").is_displayed()
+    attente.until(lambda p: len(lignes_alertes(p, "#table-alertes")) >= 6)
+    lignes = lignes_alertes(pilote, "#table-alertes")
+    par_hote = {(l[0], l[2]): l for l in lignes}
+    charge = par_hote[("hv-lab-01", "ChargeEssai")]
+    assert charge[1] == "–" and charge[3] == "avertissement" and charge[7] == "non", charge
+    assert re.fullmatch(r"\d\d/\d\d/\d{4} ([01]\d|2[0-3]):\d\d:\d\d", charge[4]), charge
+    assert float(charge[5]) >= 0 and charge[6] == "0", charge
+    assert par_hote[("hv-lab-03", "ChargeEssai")][7] == "oui", par_hote[("hv-lab-03", "ChargeEssai")]
+    piege = par_hote[(NOM_HOTE_PIEGE, "ChargeEssai")]
+    assert piege[5] == "30" and piege[7] == "non", piege
+    assert par_hote[(NOM_HOTE_PIEGE, "HyperviseurTemperatureCarteMere")][3] == "inconnue", lignes
+    # The worst first.
+    assert lignes[0][3] == "critique" and lignes[-1][7] == "oui", lignes
+    lien = pilote.execute_script(
+        "return Array.from(document.querySelectorAll('#table-alertes tbody td.nom a'))"
+        ".find(a => a.innerText === arguments[0]).getAttribute('href');", NOM_HOTE_PIEGE)
+    assert lien == "#/h/" + urllib.parse.quote(NOM_HOTE_PIEGE, safe="!'()*"), lien
+    assert not pilote.find_elements(By.CSS_SELECTOR, "body img, body script"), "un nom a créé un élément"
+    assert aucune_alerte(pilote), "un script a tourné"
+
+    # The 30 days: ReseauEssai fired on the HTML-named host's first report and ended on the next.
+    assert pilote.find_element(By.CSS_SELECTOR, "#vue-alertes h3").text == "Historique (30 jours)"
+    attente.until(lambda p: texte(p, "episodes-etat") not in ("", "lecture de l'historique…"))
+    attente.until(lambda p: [l for l in lignes_alertes(p, "#table-episodes")
+                             if l[0] == NOM_HOTE_PIEGE and l[2] == "ReseauEssai" and l[5] != "en cours"])
+    episodes = lignes_alertes(pilote, "#table-episodes")
+    fini = [l for l in episodes if l[0] == NOM_HOTE_PIEGE and l[2] == "ReseauEssai"][0]
+    assert all(re.fullmatch(r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d", d) for d in fini[4:6]), fini
+    assert [l for l in episodes if l[0] == "hv-lab-01" and l[2] == "ChargeEssai" and l[5] == "en cours"], episodes
+    time.sleep(0.5)
+    pilote.save_screenshot(os.path.join(captures, "capture-alertes.png"))
+
+    # The host's page, from its link, lists its own alerts.
+    pilote.execute_script(
+        "Array.from(document.querySelectorAll('#table-alertes tbody td.nom a'))"
+        ".find(a => a.innerText === arguments[0]).click();", NOM_HOTE_PIEGE)
+    attente.until(lambda p: p.find_element(By.ID, "titre-hote").text == NOM_HOTE_PIEGE)
+    attente.until(lambda p: [l for l in lignes_alertes(p, "#table-alertes-hote") if l[1] == "ChargeEssai"])
+    assert all(l[1] != "ReseauEssai" for l in lignes_alertes(pilote, "#table-alertes-hote"))
+    pilote.save_screenshot(os.path.join(captures, "capture-alertes-hote.png"))
+    assert not pilote.find_elements(By.CSS_SELECTOR, "body img, body script"), "un nom a créé un élément"
+    assert aucune_alerte(pilote), "un script a tourné"
+
+
 def main():
     analyse = argparse.ArgumentParser()
     analyse.add_argument("--collecteur", required=True)
@@ -206,6 +349,7 @@ def main():
         pilote = None
         try:
             chaine.demarrer()
+            chaine.demarrer_hote_piege()
             for sequence in range(1, 4):
                 chaine.envoyer_piege(sequence)
                 time.sleep(0.3)
@@ -233,6 +377,11 @@ def main():
             pilote.find_element(By.CSS_SELECTOR, "th[data-cle='nom']").click()
             time.sleep(1.5)
             pilote.save_screenshot(os.path.join(args.captures, "capture-flotte.png"))
+
+            verifier_alertes(pilote, attente, base, args.captures)
+            pilote.get(base)
+            piege = attente.until(
+                lambda p: p.find_element(By.CSS_SELECTOR, "#table-flotte tbody tr[data-nom='hv-piege']"))
 
             # The script-like VM name: shown as text, no element made, nothing run.
             piege.click()

@@ -58,6 +58,8 @@ void TestServeurHttp::fichiersEtLimites_data()
 
     QTest::newRow("racine") << QByteArray("GET") << QByteArray("/") << 200 << QByteArray("text/html; charset=utf-8");
     QTest::newRow("script") << QByteArray("GET") << QByteArray("/app.js") << 200 << QByteArray("text/javascript; charset=utf-8");
+    QTest::newRow("script-alertes") << QByteArray("GET") << QByteArray("/alertes.js") << 200
+                                    << QByteArray("text/javascript; charset=utf-8");
     QTest::newRow("uplot") << QByteArray("GET") << QByteArray("/vendor/uplot/uPlot.iife.min.js") << 200
                            << QByteArray("text/javascript; charset=utf-8");
     QTest::newRow("icone") << QByteArray("GET") << QByteArray("/favicon.svg") << 200 << QByteArray("image/svg+xml");

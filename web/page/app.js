@@ -127,6 +127,7 @@ function ouvrirFlux() {
     vmsOuvertes = d.vms;
     dessinerVMs();
   });
+  brancherAlertes(source);
   source.addEventListener("etat", (e) => {
     connecteCollecteur = JSON.parse(e.data).connecte;
     afficherEtat();
@@ -204,6 +205,7 @@ function dessinerFlotte() {
     }
     const silence = silencieux(h);
     tr.classList.toggle("silencieux", silence);
+    marquerLigneHote(tr, h.nom);
     remplir(cellule(tr, 0), h.nom, "nom");
     remplir(cellule(tr, 1), (silence ? "silencieux, " : "") + duree(age(h)));
     remplir(cellule(tr, 2), nombre(h.cpu, 1), niveau(h.cpu, seuilsCharge));
@@ -473,7 +475,8 @@ function afficherPlage() {
   chargerHistorique();
 }
 
-// ---- Navigation: #/ is the fleet, #/h/NAME a hypervisor, #/h/NAME/vm/VM one of its VMs.
+// ---- Navigation: #/ is the fleet, #/h/NAME a hypervisor, #/h/NAME/vm/VM one of its VMs,
+// #/alertes the alerts.
 
 function naviguer() {
   const m = location.hash.match(/^#\/h\/([^/]*)(?:\/vm\/([^/]*))?$/);
@@ -484,11 +487,14 @@ function naviguer() {
       vm = m[2] !== undefined ? decodeURIComponent(m[2]) : null;
     } catch (e) { nom = null; vm = null; }
   }
+  const vueAlertes = location.hash === "#/alertes";
   const change = nom !== hoteOuvert;
   const changeVM = vm !== vmOuverte;
   hoteOuvert = nom;
   vmOuverte = nom !== null ? vm : null;
-  $("vue-flotte").hidden = nom !== null;
+  $("vue-flotte").hidden = nom !== null || vueAlertes;
+  $("vue-alertes").hidden = !vueAlertes;
+  $("lien-alertes").classList.toggle("actif", vueAlertes);
   $("vue-hote").hidden = nom === null;
   $("partie-hote").hidden = vmOuverte !== null;
   $("partie-vm").hidden = vmOuverte === null;
@@ -499,11 +505,13 @@ function naviguer() {
     $("lien-hote").textContent = "← " + nom;
     $("titre-vm").textContent = vmOuverte !== null ? "Machine virtuelle " + vmOuverte : "";
     document.title = (vmOuverte !== null ? vmOuverte + " · " : "") + nom + " · collecteur";
+    dessinerAlertesHote();
   } else {
-    document.title = "Flotte · collecteur";
+    document.title = (vueAlertes ? "Alertes" : "Flotte") + " · collecteur";
     direct = null;
   }
   if (change || !source) ouvrirFlux();
+  if (vueAlertes) ouvrirVueAlertes();
   if (nom !== null && change) {
     $("graphes-direct").replaceChildren();
     vmsOuvertes = [];
@@ -532,6 +540,7 @@ function demarrer() {
   setInterval(() => { if (hoteOuvert === null) dessinerFlotte(); else dessinerResume(); }, 1000);
   afficherEtat();
   naviguer();
+  demarrerAlertes();
 }
 
 demarrer();
