@@ -226,6 +226,11 @@ void TestNotifications::uneParChangement()
     essai.jouer(pas);
     QTRY_COMPARE(essai.enAttente(), 0);
     QCOMPARE(essai.recus(), attendus);
+    // Every spell is in the history at its worst severity, notified or not.
+    for (const QJsonValue &episode :
+         QJsonDocument::fromJson(essai.service->historique()).object().value(QStringLiteral("episodes")).toArray())
+        QVERIFY2(!episode.toObject().value(QStringLiteral("severity")).toString().isEmpty(),
+                 QJsonDocument(episode.toObject()).toJson().constData());
 }
 
 void TestNotifications::recepteurEnPanne()

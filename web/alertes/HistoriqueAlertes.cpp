@@ -17,7 +17,10 @@ namespace {
 
 int rang(const QString &severity)
 {
-    return severity == QLatin1String("critique") ? 3 : severity == QLatin1String("avertissement") ? 2 : 1;
+    return severity == QLatin1String("critique")        ? 3
+           : severity == QLatin1String("avertissement") ? 2
+           : severity == QLatin1String("inconnu")       ? 1
+                                                        : 0;
 }
 
 } // namespace

@@ -1,0 +1,32 @@
+// SPDX-License-Identifier: MIT
+#ifndef SIGNATAIRERAPPORTS_H
+#define SIGNATAIRERAPPORTS_H
+
+#include "FichierCles.h"
+
+#include <QByteArray>
+#include <QString>
+
+// Signs one host's report datagrams with its key. Each time is later than
+// the one before, even within one millisecond, so that the collector, which
+// refuses a datagram no newer than the last, never takes one for a replay.
+class SignataireRapports
+{
+public:
+    SignataireRapports() = default;
+    explicit SignataireRapports(const QByteArray &cle) : m_cle(cle) {}
+
+    // The key of `nom` among `cles` (its last line, the newest); false with
+    // `erreur` when there is none.
+    static bool choisir(const FichierCles::Cles &cles, const QString &nom, SignataireRapports &signataire, QString &erreur);
+
+    bool actif() const { return !m_cle.isEmpty(); }
+    // `maintenant`: the system clock, ms since the epoch.
+    void signer(QByteArray &datagramme, qint64 maintenant);
+
+private:
+    QByteArray m_cle;
+    qint64 m_dernier = 0;
+};
+
+#endif
