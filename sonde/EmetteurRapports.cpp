@@ -4,6 +4,7 @@
 #include "DatagrammeRapport.h"
 #include "JournalEtats.h"
 
+#include <QDateTime>
 #include <QHostInfo>
 
 #include <netinet/in.h>
@@ -22,9 +23,11 @@ QString texteErreur(int numero)
 
 } // namespace
 
-EmetteurRapports::EmetteurRapports(const QVector<AdresseCollecteur> &collecteurs, JournalEtats &journal, QObject *parent)
+EmetteurRapports::EmetteurRapports(const QVector<AdresseCollecteur> &collecteurs, JournalEtats &journal,
+                                   const SignataireRapports &signataire, QObject *parent)
     : QObject(parent)
     , m_journal(journal)
+    , m_signataire(signataire)
 {
     for (const AdresseCollecteur &adresse : collecteurs) {
         auto cible = std::make_unique<Cible>();
@@ -126,6 +129,8 @@ void EmetteurRapports::envoyer(const QVector<QByteArray> &rapports)
     for (const QByteArray &rapport : rapports) {
         DatagrammeRapport::commencer(m_tampon, m_sequenceur.suivant());
         m_tampon.append(rapport);
+        if (m_signataire.actif())
+            m_signataire.signer(m_tampon, QDateTime::currentMSecsSinceEpoch());
         for (size_t i = 0; i < m_cibles.size(); ++i) {
             Cible &cible = *m_cibles[i];
             if (cible.descripteur < 0) {

@@ -4,6 +4,7 @@
 
 #include "LigneCommandeSonde.h"
 #include "Sequenceur.h"
+#include "SignataireRapports.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -26,7 +27,8 @@ class EmetteurRapports : public QObject
     Q_OBJECT
 
 public:
-    EmetteurRapports(const QVector<AdresseCollecteur> &collecteurs, JournalEtats &journal, QObject *parent = nullptr);
+    EmetteurRapports(const QVector<AdresseCollecteur> &collecteurs, JournalEtats &journal,
+                     const SignataireRapports &signataire = SignataireRapports(), QObject *parent = nullptr);
     ~EmetteurRapports() override;
 
 public slots:
@@ -51,6 +53,7 @@ private:
     Sequenceur m_sequenceur{0};
     std::vector<std::unique_ptr<Cible>> m_cibles;
     QByteArray m_tampon;
+    SignataireRapports m_signataire;
 };
 
 #endif

@@ -41,6 +41,8 @@ AnalyseurOptions::Resultat LigneCommandeSonde::analyser(const QStringList &argum
     const QString racine = QStringLiteral("racine");
     const QString disque = QStringLiteral("disque");
     const QString libvirt = QStringLiteral("libvirt");
+    const QString cle = QStringLiteral("cle");
+    const QString nouvelleCle = QStringLiteral("nouvelle-cle");
     options.ajouter({
         {intervalle, QStringLiteral("Secondes entre deux rapports (10 par défaut, 0.1 au moins)."), QStringLiteral("S")},
         {collecteur, QStringLiteral("Collecteur destinataire, à répéter pour plusieurs ([::1]:N en IPv6 ; "
@@ -55,6 +57,10 @@ AnalyseurOptions::Resultat LigneCommandeSonde::analyser(const QStringList &argum
                                 "s'il existe, sinon /)."), QStringLiteral("CHEMIN")},
         {libvirt, QStringLiteral("URI de connexion libvirt, ouverte en lecture seule (qemu:///system par défaut ; "
                                  "aucun : hôte sans VM)."), QStringLiteral("URI")},
+        {cle, QStringLiteral("Fichier de la clé de cet hôte, une ligne « NOM CLE » : chaque rapport est signé, pour "
+                             "un collecteur qui exige des rapports signés (--cles)."), QStringLiteral("FICHIER")},
+        {nouvelleCle, QStringLiteral("Écrit une nouvelle ligne « NOM CLE » pour cet hôte, à mettre dans son --cle et "
+                                     "dans le --cles du collecteur, et s'arrête.")},
     });
 
     const AnalyseurOptions::Resultat resultat = options.analyser(arguments);
@@ -83,6 +89,20 @@ AnalyseurOptions::Resultat LigneCommandeSonde::analyser(const QStringList &argum
     if (p.nom.isEmpty()) {
         m_texte = QStringLiteral("Nom d'hôte vide : le donner avec --nom.");
         return AnalyseurOptions::Erreur;
+    }
+    if (options.estDonnee(nouvelleCle)) {
+        m_texte = FichierCles::nouvelleLigne(p.nom);
+        return AnalyseurOptions::Aide;
+    }
+    if (options.estDonnee(cle)) {
+        FichierCles::Cles cles;
+        QString raison;
+        p.fichierCle = options.valeur(cle);
+        if (!FichierCles::lire(p.fichierCle, cles, raison)
+            || !SignataireRapports::choisir(cles, p.nom, p.signataire, raison)) {
+            m_texte = QStringLiteral("Clé illisible : %1.").arg(raison);
+            return AnalyseurOptions::Erreur;
+        }
     }
     p.uneFois = options.estDonnee(uneFois);
     if (options.estDonnee(racine))

@@ -3,6 +3,7 @@
 #define LIGNECOMMANDESONDE_H
 
 #include "AnalyseurOptions.h"
+#include "SignataireRapports.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,6 +25,9 @@ struct ParametresSonde
     QString disque;           // empty: the images folder if it exists, else /
     QString libvirt = QStringLiteral("qemu:///system");
     bool sansLibvirt() const { return libvirt == QLatin1String("aucun"); }
+    // Inactive without --cle: the reports go unsigned.
+    SignataireRapports signataire;
+    QString fichierCle;
 };
 
 // The agent's options, checked before anything starts.

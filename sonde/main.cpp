@@ -35,16 +35,19 @@ int main(int argc, char *argv[])
             Console::vider();
         });
     } else {
-        emetteur = std::make_unique<EmetteurRapports>(parametres.collecteurs, journal);
+        emetteur = std::make_unique<EmetteurRapports>(parametres.collecteurs, journal, parametres.signataire);
         QObject::connect(&sonde, &Sonde::rapportsPrets, emetteur.get(), &EmetteurRapports::envoyer);
         QStringList destinations;
         for (const AdresseCollecteur &adresse : parametres.collecteurs)
             destinations << QStringLiteral("%1:%2").arg(adresse.hote).arg(adresse.port);
-        journal.ecrire(QStringLiteral("Sonde %1 : un rapport toutes les %2 s vers %3, libvirt %4.")
+        journal.ecrire(QStringLiteral("Sonde %1 : un rapport toutes les %2 s vers %3, libvirt %4%5.")
                            .arg(parametres.nom)
                            .arg(parametres.intervalle)
                            .arg(destinations.join(QStringLiteral(", ")),
-                                parametres.sansLibvirt() ? QStringLiteral("non utilisé") : parametres.libvirt));
+                                parametres.sansLibvirt() ? QStringLiteral("non utilisé") : parametres.libvirt,
+                                parametres.signataire.actif()
+                                    ? QStringLiteral(", rapports signés (clé lue dans %1)").arg(parametres.fichierCle)
+                                    : QString()));
     }
     sonde.demarrer();
     return QCoreApplication::exec();

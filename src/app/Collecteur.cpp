@@ -35,7 +35,28 @@ bool Collecteur::demarrer()
         return false;
     }
 
+    if (!m_parametres.cles.isEmpty()) {
+        FichierCles::Cles cles;
+        QString erreur;
+        if (!FichierCles::lire(m_parametres.cles, cles, erreur)) {
+            Console::ecrire(QStringLiteral("Clés illisibles : %1.").arg(erreur));
+            return false;
+        }
+        m_recepteur->exigerSignatures(cles, m_parametres.deriveMax * 1000);
+        Console::ecrire(QStringLiteral("Rapports signés exigés : clés de %1 hôte(s) lues dans %2, écart d'heure permis %3 s.")
+                            .arg(cles.size())
+                            .arg(m_parametres.cles)
+                            .arg(m_parametres.deriveMax));
+    }
+
     m_affichage = std::make_unique<AfficheurSocket>(m_parametres.portAffichage, nullptr, m_parametres.clientsMax);
+    m_affichage->restreindre(m_parametres.afficheurs);
+    if (!m_parametres.afficheurs.isEmpty()) {
+        QStringList reseaux;
+        for (const auto &reseau : qAsConst(m_parametres.afficheurs))
+            reseaux.append(QStringLiteral("%1/%2").arg(reseau.first.toString()).arg(reseau.second));
+        Console::ecrire(QStringLiteral("Clients d'affichage permis depuis : %1.").arg(reseaux.join(QStringLiteral(", "))));
+    }
 
     // The store works in a thread of its own, so that a backup never holds up
     // the relay.

@@ -5,6 +5,7 @@
 #include "AfficheurSocket.h"
 #include "FileRapports.h"
 #include "LigneCommande.h"
+#include "VerificateurSignatures.h"
 
 #include <QObject>
 #include <QPointer>
@@ -34,6 +35,11 @@ public:
         bool journal = true;
         // Bytes the stored rows may take before a backup is made at once.
         qint64 memoireMax = LigneCommande::memoireMaxParDefaut();
+        // Empty: every report is taken, signed or not.
+        QString cles;
+        qint64 deriveMax = VerificateurSignatures::deriveParDefaut;
+        // Empty: display clients from any address.
+        QList<QPair<QHostAddress, int>> afficheurs;
     };
 
     explicit Collecteur(const Parametres &parametres, QObject *parent = nullptr);

@@ -4,6 +4,7 @@
 #include "AfficheurSocket.h"
 #include "AnalyseurOptions.h"
 #include "Taille.h"
+#include "VerificateurSignatures.h"
 
 #include <QRegularExpression>
 
@@ -67,6 +68,63 @@ qint64 LigneCommande::memoireMaxParDefaut()
     return qMax(memoireMaxMinimum, qint64(pages) * taillePage / 4);
 }
 
+namespace {
+
+// The last value given for `option`, as the other options take it.
+QString valeur(const QStringList &arguments, const QString &option, bool &donnee)
+{
+    QString resultat;
+    donnee = false;
+    for (const QString &argument : arguments) {
+        if (argument.startsWith(option)) {
+            resultat = argument.mid(option.size());
+            donnee = true;
+        }
+    }
+    return resultat;
+}
+
+} // namespace
+
+QString LigneCommande::cles(const QStringList &arguments)
+{
+    bool donnee = false;
+    return valeur(arguments, QStringLiteral("--cles="), donnee);
+}
+
+qint64 LigneCommande::deriveMax(const QStringList &arguments, qint64 parDefaut)
+{
+    bool donnee = false;
+    const QString texte = valeur(arguments, QStringLiteral("--derive-max="), donnee);
+    if (!donnee)
+        return parDefaut;
+    bool ok = false;
+    const qint64 secondes = texte.toLongLong(&ok, 10);
+    return ok && secondes >= 1 && secondes <= 86400 ? secondes : -1;
+}
+
+bool LigneCommande::afficheurs(const QStringList &arguments, QList<QPair<QHostAddress, int>> &reseaux)
+{
+    bool donnee = false;
+    const QString texte = valeur(arguments, QStringLiteral("--afficheurs="), donnee);
+    reseaux.clear();
+    if (!donnee)
+        return true;
+    for (const QString &morceau : texte.split(QLatin1Char(','))) {
+        // A bare address is a network of one.
+        const QString reseau = morceau.trimmed();
+        QPair<QHostAddress, int> lu = QHostAddress::parseSubnet(reseau);
+        if (!reseau.contains(QLatin1Char('/'))) {
+            const QHostAddress adresse(reseau);
+            lu = qMakePair(adresse, adresse.protocol() == QAbstractSocket::IPv6Protocol ? 128 : 32);
+        }
+        if (lu.first.isNull() || lu.second < 0)
+            return false;
+        reseaux.append(lu);
+    }
+    return !reseaux.isEmpty();
+}
+
 bool LigneCommande::aideDemandee(const QStringList &arguments)
 {
     return arguments.mid(1).contains(QStringLiteral("--help")) || arguments.mid(1).contains(QStringLiteral("-h"));
@@ -100,6 +158,21 @@ QString LigneCommande::aide()
                         "supprimés.")
              .arg(Taille::texte(memoireMaxParDefaut())),
          QStringLiteral("TAILLE")},
+        {QStringLiteral("cles"),
+         QStringLiteral("Fichier des clés des agents, une ligne « NOM CLE » par hôte (deux au plus) : seuls les "
+                        "rapports signés par une clé de l'hôte qu'ils nomment sont reçus (sans cette option, tous "
+                        "les rapports le sont). Refusé s'il est lisible par d'autres utilisateurs."),
+         QStringLiteral("FICHIER")},
+        {QStringLiteral("derive-max"),
+         QStringLiteral("Écart permis, en secondes, entre l'heure d'un rapport signé et celle du collecteur "
+                        "(%1 par défaut).")
+             .arg(VerificateurSignatures::deriveParDefaut),
+         QStringLiteral("S")},
+        {QStringLiteral("afficheurs"),
+         QStringLiteral("Réseaux d'où les clients d'affichage peuvent se connecter, séparés par des virgules "
+                        "(127.0.0.1/32,10.0.0.0/8,::1/128) ; les autres sont fermés aussitôt (par défaut, "
+                        "toute adresse)."),
+         QStringLiteral("RÉSEAUX")},
     });
     return options.aide();
 }

@@ -2,6 +2,9 @@
 #ifndef LIGNECOMMANDE_H
 #define LIGNECOMMANDE_H
 
+#include <QHostAddress>
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -31,6 +34,17 @@ public:
     static constexpr qint64 memoireMaxMinimum = 1024 * 1024;
     // A quarter of the machine's memory.
     static qint64 memoireMaxParDefaut();
+
+    // "--cles=FICHIER": the report keys file, empty without the option.
+    static QString cles(const QStringList &arguments);
+    // "--derive-max=S": how far, in seconds, a signed report's time may be
+    // from ours, `parDefaut` without the option, -1 when its value is not a
+    // whole number from 1 to 86400.
+    static qint64 deriveMax(const QStringList &arguments, qint64 parDefaut);
+    // "--afficheurs=RÉSEAU[,RÉSEAU…]": the networks display clients may
+    // connect from (CIDR, IPv4 or IPv6), empty without the option (every
+    // address); false when one cannot be read.
+    static bool afficheurs(const QStringList &arguments, QList<QPair<QHostAddress, int>> &reseaux);
 
     // "-h" or "--help" among the arguments.
     static bool aideDemandee(const QStringList &arguments);

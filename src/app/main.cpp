@@ -71,6 +71,17 @@ int main(int argc, char *argv[])
         return 2;
     }
     parametres.portUdp = LigneCommande::portUdp(arguments);
+    parametres.cles = LigneCommande::cles(arguments);
+    parametres.deriveMax = LigneCommande::deriveMax(arguments, parametres.deriveMax);
+    if (parametres.deriveMax < 0) {
+        Console::ecrire(QStringLiteral("Valeur invalide pour --derive-max (un nombre de secondes de 1 à 86400 est attendu)."));
+        return 2;
+    }
+    if (!LigneCommande::afficheurs(arguments, parametres.afficheurs)) {
+        Console::ecrire(QStringLiteral("Valeur invalide pour --afficheurs (des réseaux séparés par des virgules sont "
+                                       "attendus : 127.0.0.1/32,10.0.0.0/8,::1/128)."));
+        return 2;
+    }
 
     Collecteur collecteur(parametres);
     if (!collecteur.demarrer())

@@ -105,6 +105,10 @@ void AfficheurSocket::receptionDonnees(QString donnees)
 
 void AfficheurSocket::incomingConnection(qintptr socketDescriptor)
 {
+    if (!m_filtre.accepter(socketDescriptor)) {
+        ::close(int(socketDescriptor));
+        return;
+    }
     if (m_budget.clients.load() >= m_clientsMax) {
         // Closed at once, so that the client knows; a connection left waiting
         // would hold a descriptor and let the client believe it is served.

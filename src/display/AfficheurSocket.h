@@ -3,6 +3,7 @@
 #define AFFICHEURSOCKET_H
 
 #include "AfficheurSocketThread.h"
+#include "FiltreAfficheurs.h"
 
 #include <QByteArray>
 #include <QString>
@@ -38,6 +39,10 @@ public:
     int clientsMax() const { return m_clientsMax; }
     int clients() const { return m_budget.clients.load(); }
 
+    // Only clients from these networks are served; the others are closed at once.
+    void restreindre(const QList<QPair<QHostAddress, int>> &reseaux) { m_filtre.restreindre(reseaux); }
+    const FiltreAfficheurs &filtre() const { return m_filtre; }
+
     // The most clients `limiteDescripteurs` open files leave room for.
     static int clientsPermis(int demandes, qint64 limiteDescripteurs);
 
@@ -60,6 +65,7 @@ private:
     void clientParti();
     void erreurAcceptation(QAbstractSocket::SocketError erreur);
 
+    FiltreAfficheurs m_filtre;
     int m_clientsMax;
     bool m_refus = false;
     int m_refuses = 0;

@@ -3,7 +3,10 @@
 
 #include "Console.h"
 
+#include "DatagrammeRapport.h"
+
 #include <QByteArray>
+#include <QDateTime>
 #include <QHostAddress>
 
 #include <cerrno>
@@ -12,7 +15,15 @@
 
 HyperviseurUDPSocket::HyperviseurUDPSocket(quint16 port, QObject *parent)
     : QUdpSocket(parent)
+    , m_lignesRefus(new QTimer(this))
 {
+    m_lignesRefus->setInterval(1000);
+    connect(m_lignesRefus, &QTimer::timeout, this, [this]() {
+        for (const QString &ligne : m_verificateur->lignesDues(QDateTime::currentMSecsSinceEpoch()))
+            Console::ecrire(ligne);
+        if (!m_verificateur->attente())
+            m_lignesRefus->stop();
+    });
     // Without address sharing a second collector on the same port fails to
     // bind instead of silently stealing part of the traffic; QHostAddress::AnyIPv4
     // keeps sender addresses in dotted decimal, as the sequence table expects.
@@ -58,9 +69,26 @@ quint32 HyperviseurUDPSocket::pertesSysteme() const
     return memoire[SK_MEMINFO_DROPS];
 }
 
+void HyperviseurUDPSocket::exigerSignatures(const FichierCles::Cles &cles, qint64 deriveMaxMs)
+{
+    m_verificateur = std::make_unique<VerificateurSignatures>(cles, deriveMaxMs);
+}
+
 void HyperviseurUDPSocket::traiter(const QHostAddress &source, const QByteArray &octets)
 {
     const QString expediteur = source.toString();
+    // Before the sequence check: a refused datagram is no sign of a loss.
+    if (m_verificateur) {
+        const qint64 maintenant = QDateTime::currentMSecsSinceEpoch();
+        VerificateurSignatures::Raison raison;
+        if (!m_verificateur->verifier(octets, DatagrammeRapport::texte(octets), maintenant, raison)) {
+            for (const QString &ligne : m_verificateur->refuser(expediteur, raison, maintenant))
+                Console::ecrire(ligne);
+            if (!m_lignesRefus->isActive())
+                m_lignesRefus->start();
+            return;
+        }
+    }
     const DecodeurDatagrammes::Datagramme datagramme = m_decodeur.decoder(expediteur, octets);
     if (datagramme.horsSequence) {
         if (datagramme.perdus > 0)

@@ -3,9 +3,13 @@
 #define HYPERVISEURUDPSOCKET_H
 
 #include "DecodeurDatagrammes.h"
+#include "VerificateurSignatures.h"
 
 #include <QString>
+#include <QTimer>
 #include <QUdpSocket>
+
+#include <memory>
 
 // Receives the agents' report datagrams (4-byte big-endian sequence number,
 // then the report text), reports sequence gaps per sender address and hands
@@ -25,6 +29,10 @@ public:
     // wait in the kernel instead of being dropped; prints a line when less is
     // granted. Returns the size granted.
     int reglerTamponReception(int octets);
+    // From then on only reports signed by a key of the host they name are
+    // passed on; the others are counted and told, once a minute at most.
+    void exigerSignatures(const FichierCles::Cles &cles, qint64 deriveMaxMs);
+    const VerificateurSignatures *verificateur() const { return m_verificateur.get(); }
 
 signals:
     void nouvellesDonnes(QString donnees);
@@ -46,6 +54,9 @@ private:
     // Room for a batch of datagrams read by one system call.
     QByteArray m_lot;
     quint32 m_pertesSysteme = 0;
+    std::unique_ptr<VerificateurSignatures> m_verificateur;
+    // A child, so that it moves to the receiving thread with the socket.
+    QTimer *m_lignesRefus;
 };
 
 #endif

@@ -45,7 +45,7 @@ bool Agent::preparer()
     for (int i = 0; i < m_parametres.hyperviseurs; ++i) {
         Emetteur emetteur{HyperviseurSimule(i, m_parametres.vms),
                           Sequenceur(1, m_parametres.trou, m_parametres.repetition, m_parametres.inversion),
-                          std::make_unique<QUdpSocket>()};
+                          std::make_unique<QUdpSocket>(), SignataireRapports()};
         const QHostAddress source = boucleLocale ? QHostAddress(quint32(0x7F000001u + quint32(i)))
                                                  : (m_parametres.cible.protocol() == QAbstractSocket::IPv6Protocol
                                                         ? QHostAddress(QHostAddress::AnyIPv6)
@@ -53,6 +53,12 @@ bool Agent::preparer()
         if (!emetteur.socket->bind(source, 0)) {
             Console::erreur(QStringLiteral("Impossible de lier le socket de %1 à l'adresse %2 : %3")
                                  .arg(emetteur.hyperviseur.nom(), source.toString(), emetteur.socket->errorString()));
+            return false;
+        }
+        QString erreur;
+        if (!m_parametres.cles.isEmpty()
+            && !SignataireRapports::choisir(m_parametres.cles, emetteur.hyperviseur.nom(), emetteur.signataire, erreur)) {
+            Console::erreur(QStringLiteral("Clé illisible : %1.").arg(erreur));
             return false;
         }
         m_emetteurs.push_back(std::move(emetteur));
@@ -121,6 +127,8 @@ int Agent::executer()
         const double instant = origine + secondesDepuis(debut, maintenant);
         for (Emetteur &emetteur : m_emetteurs) {
             emetteur.hyperviseur.ecrireDatagramme(tampon, emetteur.sequenceur.suivant(), temps, instant);
+            if (emetteur.signataire.actif())
+                emetteur.signataire.signer(tampon, QDateTime::currentMSecsSinceEpoch());
             if (emetteur.socket->writeDatagram(tampon.constData(), tampon.size(), p.cible, p.port) == tampon.size()) {
                 ++envoyes;
             } else {

@@ -4,6 +4,7 @@
 
 #include "HyperviseurSimule.h"
 #include "Sequenceur.h"
+#include "SignataireRapports.h"
 
 #include <QHostAddress>
 #include <QString>
@@ -26,6 +27,8 @@ struct ParametresAgent
     int repetition = 0;
     int inversion = 0;
     bool silencieux = false;
+    // Empty: the reports go unsigned.
+    FichierCles::Cles cles;
 };
 
 // Sends the simulated hypervisors' report datagrams in rounds, one datagram
@@ -55,6 +58,7 @@ private:
         HyperviseurSimule hyperviseur;
         Sequenceur sequenceur;
         std::unique_ptr<QUdpSocket> socket;
+        SignataireRapports signataire;
     };
 
     ParametresAgent m_parametres;

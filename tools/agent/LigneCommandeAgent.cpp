@@ -33,6 +33,8 @@ AnalyseurOptions::Resultat LigneCommandeAgent::analyser(const QStringList &argum
     const QString repetition = QStringLiteral("repetition");
     const QString inversion = QStringLiteral("inversion");
     const QString silencieux = QStringLiteral("silencieux");
+    const QString cle = QStringLiteral("cle");
+    const QString nouvelleCle = QStringLiteral("nouvelle-cle");
     options.ajouter({
         {hote, QStringLiteral("Adresse ou nom du collecteur (127.0.0.1 par défaut)."), QStringLiteral("adresse")},
         {port, QStringLiteral("Port UDP du collecteur (55000 par défaut)."), QStringLiteral("N")},
@@ -45,6 +47,9 @@ AnalyseurOptions::Resultat LigneCommandeAgent::analyser(const QStringList &argum
         {repetition, QStringLiteral("Envoie deux fois un datagramme sur N."), QStringLiteral("N")},
         {inversion, QStringLiteral("Tous les N datagrammes, envoie le suivant avant celui-ci."), QStringLiteral("N")},
         {silencieux, QStringLiteral("N'affiche pas le débit chaque seconde, seulement le bilan final.")},
+        {cle, QStringLiteral("Fichier des clés des hyperviseurs simulés, une ligne « NOM CLE » chacun : chaque "
+                             "rapport est signé."), QStringLiteral("FICHIER")},
+        {nouvelleCle, QStringLiteral("Écrit une nouvelle ligne « NOM CLE » par hyperviseur simulé et s'arrête.")},
     });
     const AnalyseurOptions::Resultat resultat = options.analyser(arguments);
     m_texte = options.texte();
@@ -79,6 +84,20 @@ AnalyseurOptions::Resultat LigneCommandeAgent::analyser(const QStringList &argum
     if (!erreurs.isEmpty()) {
         m_texte = erreurs.join(QLatin1Char('\n'));
         return AnalyseurOptions::Erreur;
+    }
+    if (options.estDonnee(nouvelleCle)) {
+        QStringList lignes;
+        for (int i = 0; i < p.hyperviseurs; ++i)
+            lignes.append(FichierCles::nouvelleLigne(HyperviseurSimule::nomDe(i)));
+        m_texte = lignes.join(QLatin1Char('\n'));
+        return AnalyseurOptions::Aide;
+    }
+    if (options.estDonnee(cle)) {
+        QString raison;
+        if (!FichierCles::lire(options.valeur(cle), p.cles, raison)) {
+            m_texte = QStringLiteral("Clé illisible : %1.").arg(raison);
+            return AnalyseurOptions::Erreur;
+        }
     }
     if (options.estDonnee(hote) && !resoudre(options.valeur(hote)))
         return AnalyseurOptions::Erreur;

@@ -98,7 +98,7 @@ double HyperviseurSimule::Onde::valeur(double instant) const
 }
 
 HyperviseurSimule::HyperviseurSimule(int indice, int nombreVms)
-    : m_nom(QStringLiteral("hv-lab-%1").arg(indice + 1, 2, 10, QLatin1Char('0')))
+    : m_nom(nomDe(indice))
 {
     Tirage tirage(quint64(indice) * 1000003u + 17u);
     auto onde = [&tirage](double minBase, double maxBase, double amplitude, double minPeriode, double maxPeriode) {
@@ -146,6 +146,11 @@ QStringList HyperviseurSimule::uuidsVms() const
     for (const Vm &vm : m_vms)
         uuids.append(vm.uuid);
     return uuids;
+}
+
+QString HyperviseurSimule::nomDe(int indice)
+{
+    return QStringLiteral("hv-lab-%1").arg(indice + 1, 2, 10, QLatin1Char('0'));
 }
 
 QByteArray HyperviseurSimule::rapport(qint64 temps, double instant) const

@@ -19,6 +19,8 @@ public:
     HyperviseurSimule(int indice, int nombreVms);
 
     QString nom() const { return m_nom; }
+    // The name of the simulated hypervisor of rank `indice`.
+    static QString nomDe(int indice);
     QStringList nomsVms() const;
     QStringList uuidsVms() const;
 
