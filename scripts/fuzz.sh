@@ -12,7 +12,7 @@ set -eu
 racine=$(cd "$(dirname "$0")/.." && pwd)
 duree=${1:-180}
 [ $# -gt 0 ] && shift
-cibles=${*:-datagramme trame}
+cibles=${*:-datagramme trame signe}
 "$racine/scripts/install-deps.sh" 5 fuzz
 
 construction="$racine/build/fuzz-qt5"
