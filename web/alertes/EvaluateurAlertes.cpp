@@ -93,6 +93,10 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
     const qint64 intervalle = hote.intervalle > 0 ? hote.intervalle : EtatFlotte::intervalleParDefaut;
     const qint64 limite = qMax(intervallesManques * intervalle, silenceMinimum);
     const bool injoignable = maintenant - hote.recu > limite;
+    // Once a second for every host: most hosts have nothing the clock can change.
+    const bool complet = nouveau || hote.conditionTenue || silence != hote.silence || injoignable != hote.injoignable;
+    hote.silence = silence;
+    hote.injoignable = injoignable;
     for (const Regle &regle : qAsConst(m_jeu.regles)) {
         if (!regle.active)
             continue;
@@ -101,6 +105,8 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
                   double(maintenant - hote.recu) / 1000, maintenant, silence, nouveau, double(limite) / 1000);
             continue;
         }
+        if (!complet)
+            continue;
         // Held back while the host is silent: its last values are stale, and
         // one alert says it all.
         if (injoignable || !hote.rapporte) {
@@ -119,6 +125,9 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
             evaluerVms(hote, regle, maintenant, silence, nouveau);
         }
     }
+    if (complet)
+        hote.conditionTenue = std::any_of(hote.suivis.cbegin(), hote.suivis.cend(),
+                                          [](const SuiviAlerte &s) { return s.conditionTenue(); });
     if (!nouveau || injoignable || !hote.rapporte)
         return;
     // A VM gone from the report takes its threshold alerts with it.

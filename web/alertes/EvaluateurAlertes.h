@@ -58,6 +58,11 @@ private:
         qint64 recu = 0;
         qint64 intervalle = 0;
         bool rapporte = false; // false for a host known only from the alerts kept
+        // As last judged: unless one of them changes or a condition holds,
+        // the clock alone changes nothing but its silence.
+        bool silence = false;
+        bool injoignable = false;
+        bool conditionTenue = false;
         QSet<QString> vmsVues; // seen running
         QHash<QString, SuiviAlerte> suivis; // by rule and VM
     };

@@ -23,6 +23,8 @@ public:
     void restaurer(const Alerte &gardee, const Regle &regle);
     // Forgets the conditions under way: the value cannot be judged.
     void interrompre() { m_debut[0] = m_debut[1] = -1; }
+    // A level's condition holds: the clock alone may change its state.
+    bool conditionTenue() const { return m_debut[0] >= 0 || m_debut[1] >= 0; }
     // Records one evaluation; true when it is to be told: a change of state
     // or of silence, or the start or end of its instability (one event for
     // the changes in between). Only a new report or a change counts among
