@@ -10,8 +10,6 @@
 
 namespace {
 
-const QChar separateur(0x1f);
-
 template <typename Rapport, size_t N>
 double mesure(const ChampMesure<Rapport> (&champs)[N], const QString &cle, const Rapport &rapport)
 {
@@ -101,7 +99,7 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
         if (!regle.active)
             continue;
         if (regle.type == TypeRegle::HyperviseurInjoignable) {
-            noter(hote, regle, QString(), injoignable ? EtatAlerte::Critique : EtatAlerte::Ok,
+            noter(suivi(hote, regle, QString()), injoignable ? EtatAlerte::Critique : EtatAlerte::Ok,
                   double(maintenant - hote.recu) / 1000, maintenant, silence, nouveau, double(limite) / 1000);
             continue;
         }
@@ -130,10 +128,16 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
                                           [](const SuiviAlerte &s) { return s.conditionTenue(); });
     if (!nouveau || injoignable || !hote.rapporte)
         return;
-    // A VM gone from the report takes its threshold alerts with it.
-    QSet<QString> presentes;
+    // A VM gone from the report takes its threshold alerts with it; most
+    // reports name the same VMs as the one before.
+    QStringList noms;
+    noms.reserve(hote.dernier.vms.size());
     for (const RapportVM &vm : qAsConst(hote.dernier.vms))
-        presentes.insert(vm.nom);
+        noms.append(vm.nom);
+    if (noms == hote.nomsVms)
+        return;
+    hote.nomsVms = noms;
+    const QSet<QString> presentes(noms.cbegin(), noms.cend());
     oublier(hote,
             [&](const Alerte &a) {
                 const auto regle = std::find_if(m_jeu.regles.cbegin(), m_jeu.regles.cend(),
@@ -161,33 +165,42 @@ void EvaluateurAlertes::evaluerSeuil(Hote &hote, const Regle &regle, const QStri
         if (nouveau)
             ++m_impossibles;
     }
-    noter(hote, regle, vm, etat, valeur, maintenant, silence, nouveau, s.alerte.seuil);
+    noter(s, etat, valeur, maintenant, silence, nouveau, s.alerte.seuil);
 }
 
 void EvaluateurAlertes::evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence, bool nouveau)
 {
-    QHash<QString, int> etats;
+    const auto niveau = [](int etat) {
+        return etat == vmPlantee ? EtatAlerte::Critique : etat == vmArretee ? EtatAlerte::Avertissement : EtatAlerte::Ok;
+    };
+    int vues = 0;
     for (const RapportVM &vm : qAsConst(hote.dernier.vms)) {
-        etats.insert(vm.nom, vm.etat);
-        if (vm.etat == vmEnMarche)
+        if (!hote.vmsVues.contains(vm.nom)) {
+            if (vm.etat != vmEnMarche)
+                continue;
             hote.vmsVues.insert(vm.nom);
+        }
+        ++vues;
+        noter(suivi(hote, regle, vm.nom), niveau(vm.etat), double(vm.etat), maintenant, silence, nouveau);
     }
+    if (vues == hote.vmsVues.size())
+        return;
+    // Seen running once, and now gone from the report: as if shut off.
+    QSet<QString> presentes;
+    for (const RapportVM &vm : qAsConst(hote.dernier.vms))
+        presentes.insert(vm.nom);
     for (const QString &nom : qAsConst(hote.vmsVues)) {
-        const auto trouvee = etats.constFind(nom);
-        const int etat = trouvee != etats.constEnd() ? *trouvee : vmArretee;
-        const EtatAlerte niveau = etat == vmPlantee  ? EtatAlerte::Critique
-                                  : etat == vmArretee ? EtatAlerte::Avertissement
-                                                      : EtatAlerte::Ok;
-        noter(hote, regle, nom, niveau, trouvee != etats.constEnd() ? double(etat) : Regle::aucun, maintenant, silence,
-              nouveau);
+        if (!presentes.contains(nom))
+            noter(suivi(hote, regle, nom), EtatAlerte::Avertissement, Regle::aucun, maintenant, silence, nouveau);
     }
 }
 
 SuiviAlerte &EvaluateurAlertes::suivi(Hote &hote, const Regle &regle, const QString &vm)
 {
-    auto trouve = hote.suivis.find(regle.nom + separateur + vm);
+    const QPair<QString, QString> cle(regle.nom, vm);
+    auto trouve = hote.suivis.find(cle);
     if (trouve == hote.suivis.end()) {
-        trouve = hote.suivis.insert(regle.nom + separateur + vm, SuiviAlerte());
+        trouve = hote.suivis.insert(cle, SuiviAlerte());
         trouve->alerte.alertname = regle.nom;
         trouve->alerte.hyperviseur = hote.dernier.nom;
         trouve->alerte.vm = vm;
@@ -195,10 +208,9 @@ SuiviAlerte &EvaluateurAlertes::suivi(Hote &hote, const Regle &regle, const QStr
     return *trouve;
 }
 
-void EvaluateurAlertes::noter(Hote &hote, const Regle &regle, const QString &vm, EtatAlerte etat, double valeur,
-                              qint64 maintenant, bool silence, bool nouveau, double seuil)
+void EvaluateurAlertes::noter(SuiviAlerte &s, EtatAlerte etat, double valeur, qint64 maintenant, bool silence,
+                              bool nouveau, double seuil)
 {
-    SuiviAlerte &s = suivi(hote, regle, vm);
     s.alerte.valeur = valeur;
     s.alerte.seuil = seuil;
     if (s.enregistrer(etat, maintenant, silence, nouveau))

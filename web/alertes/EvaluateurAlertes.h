@@ -64,15 +64,17 @@ private:
         bool injoignable = false;
         bool conditionTenue = false;
         QSet<QString> vmsVues; // seen running
-        QHash<QString, SuiviAlerte> suivis; // by rule and VM
+        // By rule and VM: a pair rather than one string, which would be built at each look-up.
+        QHash<QPair<QString, QString>, SuiviAlerte> suivis;
+        QStringList nomsVms; // of the last report, in its order
     };
 
     void evaluerHote(Hote &hote, qint64 maintenant, bool nouveau);
     void evaluerSeuil(Hote &hote, const Regle &regle, const QString &vm, double valeur, qint64 maintenant, bool silence,
                       bool nouveau);
     void evaluerVms(Hote &hote, const Regle &regle, qint64 maintenant, bool silence, bool nouveau);
-    void noter(Hote &hote, const Regle &regle, const QString &vm, EtatAlerte etat, double valeur, qint64 maintenant,
-               bool silence, bool nouveau, double seuil = Regle::aucun);
+    void noter(SuiviAlerte &s, EtatAlerte etat, double valeur, qint64 maintenant, bool silence, bool nouveau,
+               double seuil = Regle::aucun);
     SuiviAlerte &suivi(Hote &hote, const Regle &regle, const QString &vm);
     void oublier(Hote &hote, const std::function<bool(const Alerte &)> &quoi, qint64 maintenant);
 
