@@ -302,42 +302,60 @@ void TestNotifications::rappelAlertmanager()
 
 void TestNotifications::redemarrage_data()
 {
+    QTest::addColumn<QByteArray>("regles");
+    QTest::addColumn<QStringList>("avant");
     QTest::addColumn<QByteArray>("reglesApres");
     QTest::addColumn<QStringList>("apres");
     QTest::addColumn<QStringList>("attendus");
 
+    const QStringList disque{QStringLiteral("0 ") + hote(QStringLiteral("\"disk\":99"))};
     QTest::newRow("toujours-chaud")
-        << QByteArray()
-        << QStringList{QStringLiteral("120 ") + hote(QStringLiteral("\"disk\":99")), QStringLiteral("130"),
-                       QStringLiteral("140 ") + hote(QStringLiteral("\"disk\":10"))}
+        << QByteArray() << disque << QByteArray()
+        << QStringList{QStringLiteral("420 ") + hote(QStringLiteral("\"disk\":99")), QStringLiteral("430"),
+                       QStringLiteral("440 ") + hote(QStringLiteral("\"disk\":10"))}
         << QStringList{QStringLiteral("resolved HyperviseurDisque critique")};
     QTest::newRow("refroidi-pendant-l-arret")
-        << QByteArray() << QStringList{QStringLiteral("120 ") + hote(QStringLiteral("\"disk\":10"))}
+        << QByteArray() << disque << QByteArray() << QStringList{QStringLiteral("420 ") + hote(QStringLiteral("\"disk\":10"))}
         << QStringList{QStringLiteral("resolved HyperviseurDisque critique")};
-    QTest::newRow("regle-retiree") << QByteArray("desactiver HyperviseurDisque\n") << QStringList()
+    QTest::newRow("regle-retiree") << QByteArray() << disque << QByteArray("desactiver HyperviseurDisque\n") << QStringList()
                                    << QStringList{QStringLiteral("resolved HyperviseurDisque critique")};
-    QTest::newRow("attente-muette") << QByteArray() << QStringList{QStringLiteral("125")} << QStringList();
+    QTest::newRow("attente-muette") << QByteArray() << disque << QByteArray() << QStringList{QStringLiteral("425")}
+                                    << QStringList();
+    // Its condition held for the five minutes before the stop: it does not
+    // wait five more after the restart, nor end meanwhile.
+    const QByteArray cpu("regle HyperviseurCpu hyperviseur cpu >= 85 95 pour 5m\n");
+    QTest::newRow("avec-duree")
+        << cpu
+        << QStringList{QStringLiteral("0 ") + hote(QStringLiteral("\"cpu\":99")), QStringLiteral("100 ") + hote(QStringLiteral("\"cpu\":99")),
+                       QStringLiteral("300 ") + hote(QStringLiteral("\"cpu\":99"))}
+        << cpu
+        << QStringList{QStringLiteral("430"), QStringLiteral("440 ") + hote(QStringLiteral("\"cpu\":99")), QStringLiteral("450"),
+                       QStringLiteral("460 ") + hote(QStringLiteral("\"cpu\":10"))}
+        << QStringList{QStringLiteral("resolved HyperviseurCpu critique")};
 }
 
 void TestNotifications::redemarrage()
 {
+    QFETCH(QByteArray, regles);
+    QFETCH(QStringList, avant);
     QFETCH(QByteArray, reglesApres);
     QFETCH(QStringList, apres);
     QFETCH(QStringList, attendus);
 
     QTemporaryDir dossier;
     Essai essai;
-    QVERIFY(essai.demarrer(QByteArray(), dossier.path()));
-    essai.jouer({QStringLiteral("0 ") + hote(QStringLiteral("\"disk\":99"))});
-    QTRY_COMPARE(essai.recus(), QStringList{QStringLiteral("firing HyperviseurDisque critique")});
+    QVERIFY(essai.demarrer(regles, dossier.path()));
+    essai.jouer(avant);
+    QTRY_COMPARE(essai.recus().size(), 1);
+    QVERIFY(essai.recus().first().startsWith(QStringLiteral("firing ")));
     const QString empreinte = essai.recepteur.json(0).value(QStringLiteral("alerts")).toArray().first().toObject().value(
         QStringLiteral("fingerprint")).toString();
     essai.service->arreter();
     essai.service.reset();
     essai.recepteur.corps.clear();
 
-    // Another start, two minutes later, on the same state.
-    essai.maintenant = origine() + 120000;
+    // Another start, a little later, on the same state.
+    essai.maintenant = origine() + 400000;
     QVERIFY(essai.demarrer(reglesApres, dossier.path()));
     essai.jouer(apres);
     QTRY_COMPARE(essai.enAttente(), 0);
@@ -345,13 +363,18 @@ void TestNotifications::redemarrage()
     if (!attendus.isEmpty()) {
         const QJsonObject fin = essai.recepteur.json(0).value(QStringLiteral("alerts")).toArray().first().toObject();
         QCOMPARE(fin.value(QStringLiteral("fingerprint")).toString(), empreinte);
-        QCOMPARE(fin.value(QStringLiteral("startsAt")).toString(), MessagesAlertes::instant(origine()));
+        // Told when it ended, not earlier.
+        const qint64 finAttendue = apres.isEmpty() ? 400 : apres.last().section(QLatin1Char(' '), 0, 0).toLongLong();
+        QCOMPARE(fin.value(QStringLiteral("endsAt")).toString(), MessagesAlertes::instant(origine() + finAttendue * 1000));
+        QCOMPARE(fin.value(QStringLiteral("startsAt")).toString(),
+                 MessagesAlertes::instant(regles.isEmpty() ? origine() : origine() + 300000));
     }
     // Its spell is in the history, kept across the restart.
     const QJsonArray episodes =
         QJsonDocument::fromJson(essai.service->historique()).object().value(QStringLiteral("episodes")).toArray();
     QCOMPARE(episodes.size(), 1);
-    QCOMPARE(episodes.first().toObject().value(QStringLiteral("debut")).toDouble(), double(origine()));
+    QCOMPARE(episodes.first().toObject().value(QStringLiteral("debut")).toDouble(),
+             double(regles.isEmpty() ? origine() : origine() + 300000));
     QCOMPARE(episodes.first().toObject().value(QStringLiteral("fin")).isNull(), attendus.isEmpty());
 }
 

@@ -108,9 +108,13 @@ void EvaluateurAlertes::evaluerHote(Hote &hote, qint64 maintenant, bool nouveau)
         // Held back while the host is silent: its last values are stale, and
         // one alert says it all.
         if (injoignable || !hote.rapporte) {
-            // Its conditions were not seen to hold meanwhile: their durations start again.
-            for (SuiviAlerte &s : hote.suivis)
-                s.interrompre();
+            // Its conditions were not seen to hold meanwhile: their durations
+            // start again. Those of a host taken up from the kept state held
+            // until the stop, and are judged again at its first report.
+            if (injoignable) {
+                for (SuiviAlerte &s : hote.suivis)
+                    s.interrompre();
+            }
             continue;
         }
         if (regle.type == TypeRegle::MesureHyperviseur) {
