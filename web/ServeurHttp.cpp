@@ -11,9 +11,9 @@
 #include <netinet/in.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cerrno>
 #include <cstring>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires: the page's files are

@@ -18,7 +18,7 @@ public:
     static constexpr int echecsMaximum = 10;
     static constexpr qint64 fenetre = 60000;
     static constexpr qint64 blocage = 60000;
-    // Addresses followed at most; the oldest quiet ones are forgotten first.
+    // Past this many addresses followed, the quiet ones are forgotten at once.
     static constexpr int adressesMaximum = 10000;
 
     // Milliseconds the address is still shut out for; 0 when it is not.
