@@ -3,20 +3,20 @@
 # Installs, from Debian 12's packages, what building and testing the collector
 # needs for the given Qt major versions (default: 5); with "essais" what the
 # tests run beside the programs (a headless browser and its driver, a
-# Prometheus server), with "paquets" what building and checking the Debian
-# packages needs, with "fuzz" what the fuzz targets need (clang and
-# libFuzzer). Does nothing, and needs no network, when everything is already
-# there.
+# Prometheus server, openssl for certificates), with "paquets" what building
+# and checking the Debian packages needs, with "fuzz" what the fuzz targets
+# need (clang and libFuzzer). Does nothing, and needs no network, when
+# everything is already there.
 set -eu
 
 majors=${*:-5}
-paquets="build-essential cmake ninja-build pkg-config faketime sqlite3 libsqlite3-dev libvirt-dev libmicrohttpd-dev librrd-dev"
+paquets="build-essential cmake ninja-build pkg-config faketime sqlite3 libsqlite3-dev libvirt-dev libmicrohttpd-dev libcrypt-dev librrd-dev"
 for major in $majors; do
     case $major in
         5) paquets="$paquets qtbase5-dev libqt5sql5-sqlite" ;;
         6) paquets="$paquets qt6-base-dev libqt6sql6-sqlite" ;;
         fuzz) paquets="$paquets clang-14 libclang-rt-14-dev" ;;
-        essais) paquets="$paquets chromium chromium-driver python3-selenium prometheus prometheus-alertmanager" ;;
+        essais) paquets="$paquets chromium chromium-driver python3-selenium prometheus prometheus-alertmanager openssl" ;;
         paquets) paquets="$paquets dpkg-dev fakeroot lintian file" ;;
         *) echo "install-deps: version de Qt inconnue : $major" >&2; exit 2 ;;
     esac

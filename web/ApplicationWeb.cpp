@@ -10,6 +10,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -45,6 +46,7 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
     , m_flotte(qint64(parametres.fenetreMinutes) * 60000)
     , m_client(parametres.hoteCollecteur, parametres.portCollecteur)
     , m_alertes(parametres.alertes, &maintenant)
+    , m_acces(&maintenant)
 {
     connect(&m_client, &ClientCollecteur::rapportRecu, this, &ApplicationWeb::recevoir);
     connect(&m_client, &ClientCollecteur::connexionChangee, this, &ApplicationWeb::connexionChangee);
@@ -59,6 +61,7 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
             m_publicationAlertes.start();
     });
     connect(&m_publicationAlertes, &QTimer::timeout, this, &ApplicationWeb::publierAlertes);
+    connect(&m_journalAcces, &QTimer::timeout, this, [this]() { m_acces.journaliser(); });
 
     m_serveur.ajouterRoute(QStringLiteral("/api/flotte"), ServeurHttp::FilDuServeur, [this](const RequeteHttp &) {
         return json(m_flotte.instantane(maintenant(), m_client.estConnecte()));
@@ -80,6 +83,34 @@ ApplicationWeb::ApplicationWeb(const ParametresWeb &parametres, QObject *parent)
                            });
 }
 
+bool ApplicationWeb::preparerAcces()
+{
+    if (!m_parametres.tlsCertificat.isEmpty()) {
+        QFile certificat(m_parametres.tlsCertificat);
+        QFile cle(m_parametres.tlsCle);
+        if (!certificat.open(QIODevice::ReadOnly)) {
+            Console::erreur(QStringLiteral("Certificat TLS illisible : %1 : %2.").arg(certificat.fileName(), certificat.errorString()));
+            return false;
+        }
+        if (!cle.open(QIODevice::ReadOnly)) {
+            Console::erreur(QStringLiteral("Clé TLS illisible : %1 : %2.").arg(cle.fileName(), cle.errorString()));
+            return false;
+        }
+        m_serveur.fixerTls(certificat.readAll(), cle.readAll());
+    }
+    if (m_parametres.utilisateurs.isEmpty())
+        return true;
+    QString erreur;
+    if (!m_acces.lire(m_parametres.utilisateurs, erreur)) {
+        Console::erreur(QStringLiteral("Utilisateurs illisibles : %1.").arg(erreur));
+        return false;
+    }
+    m_acces.fixerMetriquesLibres(m_parametres.metriquesLibres);
+    m_serveur.fixerControle([this](const QString &chemin, const QByteArray &autorisation, const QString &adresse,
+                                   ReponseHttp &refus) { return m_acces.autoriser(chemin, autorisation, adresse, refus); });
+    return true;
+}
+
 bool ApplicationWeb::demarrer()
 {
     QString erreur;
@@ -88,18 +119,29 @@ bool ApplicationWeb::demarrer()
         Console::erreur(QStringLiteral("Règles illisibles : %1.").arg(erreur));
         return false;
     }
+    if (!preparerAcces())
+        return false;
     if (!m_serveur.demarrer(m_parametres.ecoute, m_parametres.portEcoute, &erreur)) {
-        Console::erreur(QStringLiteral("Écoute impossible sur %1 : %2.")
-                             .arg(adresseAffichee(m_parametres.ecoute, m_parametres.portEcoute), erreur));
+        if (m_serveur.tlsRefuse())
+            Console::erreur(QStringLiteral("Certificat ou clé TLS refusés (%1, %2) : %3.")
+                                 .arg(m_parametres.tlsCertificat, m_parametres.tlsCle, erreur));
+        else
+            Console::erreur(QStringLiteral("Écoute impossible sur %1 : %2.")
+                                 .arg(adresseAffichee(m_parametres.ecoute, m_parametres.portEcoute), erreur));
         return false;
     }
-    Console::erreur(QStringLiteral("Tableau de bord sur http://%1/ (sauvegardes lues dans %2, archive dans %3).")
-                         .arg(adresseAffichee(m_parametres.ecoute, m_serveur.port()),
-                              QDir(m_parametres.sauvegardes).absolutePath(), m_archive));
+    const QString adresse = QStringLiteral("%1://%2")
+                                .arg(m_serveur.tls() ? QStringLiteral("https") : QStringLiteral("http"),
+                                     adresseAffichee(m_parametres.ecoute, m_serveur.port()));
+    Console::erreur(QStringLiteral("Tableau de bord sur %1/ (sauvegardes lues dans %2, archive dans %3).")
+                         .arg(adresse, QDir(m_parametres.sauvegardes).absolutePath(), m_archive));
+    if (!m_parametres.utilisateurs.isEmpty()) {
+        Console::erreur(m_acces.resume());
+        m_journalAcces.start(int(LimiteEchecs::fenetre));
+    }
     if (!resume.isEmpty())
         Console::erreur(QStringLiteral("Règles lues dans %1.").arg(resume));
-    if (!m_alertes.demarrer(QStringLiteral("http://%1").arg(adresseAffichee(m_parametres.ecoute, m_serveur.port())),
-                            erreur)) {
+    if (!m_alertes.demarrer(adresse, erreur)) {
         Console::erreur(QStringLiteral("État des alertes impossible à garder : %1.").arg(erreur));
         m_serveur.arreter();
         return false;
@@ -112,8 +154,16 @@ bool ApplicationWeb::demarrer()
     return true;
 }
 
+void ApplicationWeb::recharger()
+{
+    m_alertes.recharger();
+    if (!m_parametres.utilisateurs.isEmpty())
+        Console::erreur(m_acces.relire());
+}
+
 void ApplicationWeb::arreter()
 {
+    m_journalAcces.stop();
     m_demarre = false;
     m_publication.stop();
     m_entretien.stop();

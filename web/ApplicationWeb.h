@@ -3,6 +3,7 @@
 #define APPLICATIONWEB_H
 
 #include "ClientCollecteur.h"
+#include "ControleAcces.h"
 #include "EtatFlotte.h"
 #include "ServeurHttp.h"
 #include "ServiceAlertes.h"
@@ -22,6 +23,12 @@ struct ParametresWeb
     // Empty: the archive's own default, beside the backups.
     QString archive;
     ParametresAlertes alertes;
+    // PEM files; both or neither.
+    QString tlsCertificat;
+    QString tlsCle;
+    // Empty: no login asked.
+    QString utilisateurs;
+    bool metriquesLibres = false;
 };
 
 // Ties the collector's relay to the fleet state and the fleet to the HTTP
@@ -56,8 +63,9 @@ public:
 public slots:
     void recevoir(const QString &texte);
     void publier();
-    // Reads the rules file again; a bad one leaves the rules in force.
-    void recharger() { m_alertes.recharger(); }
+    // Reads the rules file and the users file again; a bad one leaves
+    // what it held in force.
+    void recharger();
 
 private slots:
     void connexionChangee(bool connecte);
@@ -65,6 +73,7 @@ private slots:
     void publierAlertes();
 
 private:
+    bool preparerAcces();
     void planifier(qint64 instant);
     ReponseHttp flux(const RequeteHttp &requete);
     ReponseHttp hyperviseur(const RequeteHttp &requete);
@@ -84,6 +93,8 @@ private:
     quint64 m_invalides = 0;
     ServiceAlertes m_alertes;
     QTimer m_publicationAlertes;
+    ControleAcces m_acces;
+    QTimer m_journalAcces;
 };
 
 #endif

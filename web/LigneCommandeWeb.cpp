@@ -53,6 +53,10 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
     const QString courriel = QStringLiteral("courriel");
     const QString sendmail = QStringLiteral("sendmail");
     const QString urlExterne = QStringLiteral("url-externe");
+    const QString tlsCertificat = QStringLiteral("tls-certificat");
+    const QString tlsCle = QStringLiteral("tls-cle");
+    const QString utilisateurs = QStringLiteral("utilisateurs");
+    const QString metriquesLibres = QStringLiteral("metriques-libres");
     options.ajouter({
         {collecteur, QStringLiteral("Port d'affichage du collecteur (127.0.0.1:56000 par défaut)."), QStringLiteral("HOTE:PORT")},
         {ecoute, QStringLiteral("Adresse et port HTTP (127.0.0.1:56080 par défaut : rien d'exposé au réseau)."),
@@ -82,6 +86,13 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
         {urlExterne, QStringLiteral("Adresse du tableau de bord donnée dans les notifications (celle d'écoute par "
                                     "défaut)."),
          QStringLiteral("URL")},
+        {tlsCertificat, QStringLiteral("Certificat (PEM, chaîne comprise) pour servir en HTTPS ; avec --tls-cle."),
+         QStringLiteral("FICHIER")},
+        {tlsCle, QStringLiteral("Clé privée (PEM) du certificat ; avec --tls-certificat."), QStringLiteral("FICHIER")},
+        {utilisateurs, QStringLiteral("Fichier de lignes nom:empreinte (crypt : yescrypt $y$ ou bcrypt $2b$) : chaque "
+                                      "requête doit alors s'identifier (HTTP Basic) ; relu sur SIGHUP."),
+         QStringLiteral("FICHIER")},
+        {metriquesLibres, QStringLiteral("Avec --utilisateurs, laisse /metrics sans identification.")},
     });
 
     const AnalyseurOptions::Resultat resultat = options.analyser(arguments);
@@ -140,5 +151,18 @@ AnalyseurOptions::Resultat LigneCommandeWeb::analyser(const QStringList &argumen
         while (parametres.alertes.urlExterne.endsWith(QLatin1Char('/')))
             parametres.alertes.urlExterne.chop(1);
     }
+    if (options.estDonnee(tlsCertificat) != options.estDonnee(tlsCle)) {
+        message = QStringLiteral("Options --tls-certificat et --tls-cle à donner ensemble (seule --%1 est donnée).")
+                      .arg(options.estDonnee(tlsCertificat) ? tlsCertificat : tlsCle);
+        return AnalyseurOptions::Erreur;
+    }
+    for (const QString &option : {tlsCertificat, tlsCle, utilisateurs}) {
+        if (options.estDonnee(option) && options.valeur(option).isEmpty())
+            return refuser(option, QStringLiteral("chemin de fichier attendu"));
+    }
+    parametres.tlsCertificat = options.valeur(tlsCertificat);
+    parametres.tlsCle = options.valeur(tlsCle);
+    parametres.utilisateurs = options.valeur(utilisateurs);
+    parametres.metriquesLibres = options.estDonnee(metriquesLibres);
     return AnalyseurOptions::Executer;
 }

@@ -10,6 +10,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires: the page's files are
@@ -78,6 +82,17 @@ MHD_Result repondreImmediatement(MHD_Connection *connexion, int statut, const QS
     return resultat;
 }
 
+QByteArray autorisation(MHD_Connection *connexion)
+{
+    return QByteArray(MHD_lookup_connection_value(connexion, MHD_HEADER_KIND, MHD_HTTP_HEADER_AUTHORIZATION));
+}
+
+QString adresseClient(MHD_Connection *connexion)
+{
+    const MHD_ConnectionInfo *info = MHD_get_connection_info(connexion, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    return info && info->client_addr ? QHostAddress(info->client_addr).toString() : QString();
+}
+
 } // namespace
 
 const char *const ServeurHttp::politiqueContenu =
@@ -120,6 +135,15 @@ struct RappelsMhd
     {
         auto *p = static_cast<ServeurHttp::Page *>(page);
         return ssize_t(p->serveur->lirePage(p, tampon, maximum));
+    }
+    static void journal(void *serveur, const char *format, va_list arguments)
+    {
+        // What made the start fail is read from errno afterwards.
+        const int erreurSysteme = errno;
+        char ligne[512];
+        std::vsnprintf(ligne, sizeof ligne, format, arguments);
+        static_cast<ServeurHttp *>(serveur)->journalMhd(QString::fromLocal8Bit(ligne).trimmed());
+        errno = erreurSysteme;
     }
     static void libererPage(void *page)
     {
@@ -170,12 +194,33 @@ void ServeurHttp::ajouterRoute(const QString &chemin, Execution execution, const
     m_routes.insert(chemin, Route{execution, traitement});
 }
 
+void ServeurHttp::fixerTls(const QByteArray &certificat, const QByteArray &cle)
+{
+    m_certificat = certificat;
+    m_cle = cle;
+    m_tls = true;
+}
+
+void ServeurHttp::journalMhd(const QString &ligne)
+{
+    QMutexLocker verrou(&m_mutex);
+    if (m_demarrage)
+        m_journalDemarrage.append(ligne);
+}
+
 bool ServeurHttp::demarrer(const QHostAddress &adresse, quint16 port, QString *erreur)
 {
     sockaddr_in ipv4{};
     sockaddr_in6 ipv6{};
     const sockaddr *socketAdresse = nullptr;
-    unsigned drapeaux = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME;
+    unsigned drapeaux = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+    // GnuTLS, inside libmicrohttpd, copies both at start.
+    MHD_OptionItem optionsTls[] = {{MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(m_certificat.constData())},
+                                   {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(m_cle.constData())},
+                                   {MHD_OPTION_END, 0, nullptr}};
+    MHD_OptionItem sansTls[] = {{MHD_OPTION_END, 0, nullptr}};
+    if (tls())
+        drapeaux |= MHD_USE_TLS;
     if (adresse.protocol() == QAbstractSocket::IPv6Protocol) {
         ipv6.sin6_family = AF_INET6;
         ipv6.sin6_port = htons(port);
@@ -189,17 +234,39 @@ bool ServeurHttp::demarrer(const QHostAddress &adresse, quint16 port, QString *e
         ipv4.sin_addr.s_addr = htonl(adresse.toIPv4Address());
         socketAdresse = reinterpret_cast<const sockaddr *>(&ipv4);
     }
+    {
+        QMutexLocker verrou(&m_mutex);
+        m_demarrage = true;
+        m_journalDemarrage.clear();
+    }
     m_demon = MHD_start_daemon(drapeaux, port, nullptr, nullptr, &RappelsMhd::acces, this,
+                               MHD_OPTION_EXTERNAL_LOGGER, &RappelsMhd::journal, this,
                                MHD_OPTION_SOCK_ADDR, socketAdresse,
                                MHD_OPTION_CONNECTION_LIMIT, connexionsMaximum,
                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, memoireConnexion,
                                MHD_OPTION_CONNECTION_TIMEOUT, delaiInactivite,
                                MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
                                MHD_OPTION_NOTIFY_COMPLETED, &RappelsMhd::terminee, this,
+                               MHD_OPTION_ARRAY, tls() ? optionsTls : sansTls,
                                MHD_OPTION_END);
+    const int erreurSysteme = errno;
+    QStringList journal;
+    {
+        QMutexLocker verrou(&m_mutex);
+        m_demarrage = false;
+        journal.swap(m_journalDemarrage);
+    }
     if (!m_demon) {
-        if (erreur)
-            *erreur = QString::fromLocal8Bit(std::strerror(errno));
+        // GnuTLS's reason comes first, then libmicrohttpd's summary.
+        const auto ligneTls = std::find_if(journal.cbegin(), journal.cend(), [](const QString &ligne) {
+            return ligne.contains(QLatin1String("x509")) || ligne.contains(QLatin1String("TLS"));
+        });
+        m_tlsRefuse = tls() && ligneTls != journal.cend();
+        if (erreur) {
+            *erreur = m_tlsRefuse ? *ligneTls : QString::fromLocal8Bit(std::strerror(erreurSysteme));
+            if (erreur->endsWith(QLatin1Char('.')))
+                erreur->chop(1);
+        }
         return false;
     }
     const MHD_DaemonInfo *info = MHD_get_daemon_info(m_demon, MHD_DAEMON_INFO_BIND_PORT);
@@ -260,6 +327,11 @@ int ServeurHttp::acces(MHD_Connection *connexion, const char *url, const char *m
         if (entetes > entetesMaximum)
             return repondreImmediatement(connexion, MHD_HTTP_REQUEST_HEADER_FIELDS_TOO_LARGE,
                                          QStringLiteral("Trop d'en-têtes."));
+        if (m_controle && !m_controle(QString::fromUtf8(url), autorisation(connexion), adresseClient(connexion),
+                                      demande->reponse)) {
+            demande->prete = true;
+            return envoyer(connexion, demande);
+        }
         // The answer waits for the end of the request.
         return MHD_YES;
     }

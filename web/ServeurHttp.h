@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QThreadPool>
 #include <QVector>
 
@@ -55,6 +56,11 @@ class ServeurHttp : public QObject
 public:
     enum Execution { FilDuServeur, ArrierePlan };
     using Traitement = std::function<ReponseHttp(const RequeteHttp &)>;
+    // Asked before anything is served, in the polling thread, with the
+    // path, the Authorization header and the client's address: true lets
+    // the request through, false answers with `refus`.
+    using Controle = std::function<bool(const QString &chemin, const QByteArray &autorisation, const QString &adresse,
+                                        ReponseHttp &refus)>;
 
     static constexpr unsigned connexionsMaximum = 512;
     static constexpr int entetesMaximum = 64;
@@ -70,6 +76,12 @@ public:
     ~ServeurHttp() override;
 
     void ajouterRoute(const QString &chemin, Execution execution, const Traitement &traitement);
+    void fixerControle(const Controle &controle) { m_controle = controle; }
+    // PEM certificate chain and key, before demarrer(): HTTPS only.
+    void fixerTls(const QByteArray &certificat, const QByteArray &cle);
+    bool tls() const { return m_tls; }
+    // After a failed demarrer(): libmicrohttpd turned the certificate or key down.
+    bool tlsRefuse() const { return m_tlsRefuse; }
     bool demarrer(const QHostAddress &adresse, quint16 port, QString *erreur = nullptr);
     // Answers what waits with 503, ends the live pages, then stops.
     void arreter();
@@ -103,7 +115,17 @@ private:
 
     MHD_Daemon *m_demon = nullptr;
     quint16 m_port = 0;
+    void journalMhd(const QString &ligne);
+
     QHash<QString, Route> m_routes;
+    Controle m_controle;
+    QByteArray m_certificat;
+    QByteArray m_cle;
+    bool m_tls = false;
+    bool m_tlsRefuse = false;
+    // libmicrohttpd's own messages while it starts; later ones are dropped.
+    QStringList m_journalDemarrage;
+    bool m_demarrage = false;
     struct Fichier
     {
         QByteArray contenu;

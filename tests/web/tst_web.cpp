@@ -109,7 +109,9 @@ void TestWeb::ligneCommande()
         for (const QString &option : {QStringLiteral("\nOptions :\n"), QStringLiteral("--collecteur <HOTE:PORT>"),
                                       QStringLiteral("--ecoute <ADRESSE:PORT>"), QStringLiteral("--fenetre <MINUTES>"),
                                       QStringLiteral("--sauvegardes <DOSSIER>"), QStringLiteral("--archive <DOSSIER>"),
-                                      QStringLiteral("--regles <FICHIER>")})
+                                      QStringLiteral("--regles <FICHIER>"), QStringLiteral("--tls-certificat <FICHIER>"),
+                                      QStringLiteral("--tls-cle <FICHIER>"), QStringLiteral("--utilisateurs <FICHIER>"),
+                                      QStringLiteral("--metriques-libres")})
             QVERIFY2(aide.contains(option), qPrintable(aide));
         return;
     }

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+#ifndef CLIENTHTTPS_H
+#define CLIENTHTTPS_H
+
+#include "ClientHttp.h"
+
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslSocket>
+
+// An HTTP/1.1 exchange over TLS that trusts `autorite` alone, checked
+// against the name "localhost"; `erreur` tells why nothing came back.
+inline ReponseBrute echangerTls(quint16 port, const QSslCertificate &autorite, const QByteArray &requete,
+                                QString *erreur = nullptr, int delai = 10000)
+{
+    QSslSocket socket;
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setCaCertificates({autorite});
+    socket.setSslConfiguration(configuration);
+    socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port, QStringLiteral("localhost"));
+    // Sent once the handshake is over.
+    socket.write(requete);
+    ReponseBrute reponse;
+    QDeadlineTimer limite(delai);
+    while (!limite.hasExpired()) {
+        QTest::qWait(5);
+        reponse.brut += socket.readAll();
+        if (socket.state() == QAbstractSocket::UnconnectedState)
+            break;
+    }
+    reponse.brut += socket.readAll();
+    if (erreur)
+        *erreur = socket.errorString();
+    const int fin = reponse.brut.indexOf("\r\n\r\n");
+    reponse.entetes = reponse.brut.left(fin).replace("\r", "");
+    reponse.corps = fin >= 0 ? reponse.brut.mid(fin + 4) : QByteArray();
+    reponse.statut = reponse.brut.startsWith("HTTP/") ? reponse.brut.mid(9, 3).toInt() : 0;
+    return reponse;
+}
+
+inline QByteArray requeteGet(const QByteArray &chemin, const QByteArray &nom = QByteArray(),
+                             const QByteArray &motDePasse = QByteArray())
+{
+    QByteArray requete = "GET " + chemin + " HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n";
+    if (!nom.isEmpty())
+        requete += "Authorization: Basic " + (nom + ':' + motDePasse).toBase64() + "\r\n";
+    return requete + "\r\n";
+}
+
+#endif
