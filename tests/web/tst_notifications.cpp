@@ -207,6 +207,16 @@ void TestNotifications::uneParChangement_data()
         << QByteArray("maintenance hv-* du 2026-12-07 00:00 au 2026-12-07 02:00\n")
         << QStringList{QStringLiteral("0 ") + hote(QStringLiteral("\"disk\":99")), QStringLiteral("10 ") + hote(QStringLiteral("\"disk\":10"))}
         << QStringList();
+    QStringList bascule;
+    for (int i = 0; i < 10; ++i)
+        bascule << QStringLiteral("%1 ").arg(i * 10) + hote(i % 2 ? QStringLiteral("\"disk\":10") : QStringLiteral("\"disk\":99"));
+    for (int i = 10; i < 40; ++i)
+        bascule << QStringLiteral("%1 ").arg(i * 10) + hote(QStringLiteral("\"disk\":10"));
+    QTest::newRow("instable")
+        << QByteArray() << bascule
+        << QStringList{QStringLiteral("firing HyperviseurDisque critique"), QStringLiteral("resolved HyperviseurDisque critique"),
+                       QStringLiteral("firing HyperviseurDisque critique"), QStringLiteral("resolved HyperviseurDisque critique"),
+                       QStringLiteral("firing HyperviseurDisque critique"), QStringLiteral("resolved HyperviseurDisque critique")};
     QTest::newRow("vm-plantee")
         << QByteArray()
         << QStringList{QStringLiteral("0 ") + hote(vms),

@@ -41,7 +41,8 @@ void Notificateur::changement(const Alerte &alerte)
     QVector<NotificationAlerte> lot;
     const auto dite = m_enCours.find(cle);
     if (dite != m_enCours.end()) {
-        if (aDire && nouvelle.severity == dite->severity)
+        // Unstable, it stays as it was told until it settles.
+        if (aDire && (nouvelle.severity == dite->severity || alerte.instable))
             return;
         // Its severity is one of its labels: another severity is another alert.
         NotificationAlerte fin = *dite;
