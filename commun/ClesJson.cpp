@@ -288,3 +288,67 @@ QByteArray ClesJson::renommerDoublons(const QByteArray &json)
     resultat.append(texte + debut, taille - debut);
     return resultat;
 }
+
+bool ClesJson::texteRacine(const char *json, int taille, const QByteArray &cle, QByteArray &valeur)
+{
+    if (doublonsPossibles(json, taille))
+        return false;
+    const auto blancs = [json, taille](int i) {
+        while (i < taille && (json[i] == ' ' || json[i] == '\t' || json[i] == '\n' || json[i] == '\r'))
+            ++i;
+        return i;
+    };
+    int profondeur = 0;
+    bool cleAttendue = false;
+    for (int i = 0; i < taille; ++i) {
+        switch (json[i]) {
+        case '"': {
+            int fin = i + 1;
+            while (fin < taille && json[fin] != '"')
+                fin += json[fin] == '\\' ? 2 : 1;
+            if (fin >= taille)
+                return false;
+            if (cleAttendue && profondeur == 1 && fin - i - 1 == cle.size()
+                && std::memcmp(json + i + 1, cle.constData(), size_t(cle.size())) == 0) {
+                int debut = blancs(fin + 1);
+                if (debut >= taille || json[debut] != ':')
+                    return false;
+                debut = blancs(debut + 1);
+                if (debut >= taille || json[debut] != '"')
+                    return false;
+                int k = debut + 1;
+                for (; k < taille && json[k] != '"'; ++k) {
+                    if (json[k] == '\\' || uchar(json[k]) >= 0x80)
+                        return false;
+                }
+                if (k >= taille)
+                    return false;
+                valeur = QByteArray(json + debut + 1, k - debut - 1);
+                return true;
+            }
+            cleAttendue = false;
+            i = fin;
+            break;
+        }
+        case '{':
+            ++profondeur;
+            cleAttendue = profondeur == 1;
+            break;
+        case '[':
+            ++profondeur;
+            cleAttendue = false;
+            break;
+        case '}':
+        case ']':
+            --profondeur;
+            cleAttendue = false;
+            break;
+        case ',':
+            cleAttendue = profondeur == 1;
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
+}

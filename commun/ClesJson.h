@@ -16,6 +16,13 @@ public:
     // that a later key of the same object repeats; the text itself when no
     // key repeats. Whether the text is valid JSON is left unchanged.
     static QByteArray renommerDoublons(const QByteArray &json);
+
+    // The string value of the top-level key `cle`, found without parsing the
+    // whole text, when that can be done with certainty: no key of the text
+    // repeats or has an escape, the key is present, and its value is a
+    // string of ASCII characters without escapes. False otherwise: the
+    // caller then parses the text (the answer is then the parser's own).
+    static bool texteRacine(const char *json, int taille, const QByteArray &cle, QByteArray &valeur);
 };
 
 #endif

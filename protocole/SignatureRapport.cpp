@@ -34,8 +34,8 @@ SignatureRapport::Lue SignatureRapport::lire(const QByteArray &datagramme)
     for (int i = 0; i < tailleHorodatage; ++i)
         horodatage = (horodatage << 8) | quint8(datagramme.at(debut + 1 + tailleMarqueur + i));
     lue.horodatage = qint64(horodatage);
-    lue.signe = datagramme.left(int(datagramme.size()) - tailleCode);
-    lue.code = datagramme.right(tailleCode);
+    lue.signe = QByteArray::fromRawData(datagramme.constData(), int(datagramme.size()) - tailleCode);
+    lue.code = QByteArray::fromRawData(datagramme.constData() + datagramme.size() - tailleCode, tailleCode);
     return lue;
 }
 

@@ -29,7 +29,8 @@ struct Lue
     QByteArray signe; // the bytes the code covers
     QByteArray code;
 };
-// The signature at the end of `datagramme`, if it carries one.
+// The signature at the end of `datagramme`, if it carries one; its byte
+// arrays refer to the datagram's, which must outlive it.
 Lue lire(const QByteArray &datagramme);
 // Compares the code in constant time.
 bool verifier(const Lue &signature, const QByteArray &cle);

@@ -17,6 +17,8 @@ private slots:
     void renommerDoublons();
     void validiteInchangee_data();
     void validiteInchangee();
+    void texteRacine_data();
+    void texteRacine();
 };
 
 void TestClesJson::renommerDoublons_data()
@@ -138,6 +140,39 @@ void TestClesJson::validiteInchangee()
     QJsonDocument::fromJson(json, &avant);
     QJsonDocument::fromJson(sortie, &apres);
     QCOMPARE(apres.error == QJsonParseError::NoError, avant.error == QJsonParseError::NoError);
+}
+
+void TestClesJson::texteRacine_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QByteArray>("nom"); // null: the text must be parsed
+
+    QTest::newRow("simple") << QByteArray(R"({"name":"hv-1","cpu":3})") << QByteArray("hv-1");
+    QTest::newRow("apres-les-vms") << QByteArray(R"({"vms":[{"name":"vm-1","x":{"name":"y"}}], "name" : "hv-2"})")
+                                   << QByteArray("hv-2");
+    QTest::newRow("chaine-avec-virgules") << QByteArray(R"({"a":"x,\"name\":\"faux\",}","name":"hv-3"})") << QByteArray("hv-3");
+    QTest::newRow("seulement-dans-une-vm") << QByteArray(R"({"vms":[{"name":"hv-4"}]})") << QByteArray();
+    QTest::newRow("en-double") << QByteArray(R"({"name":"hv-a","name":"hv-b"})") << QByteArray();
+    QTest::newRow("echappement-dans-le-nom") << QByteArray(R"({"name":"hv\u002d5"})") << QByteArray();
+    QTest::newRow("echappement-dans-une-cle") << QByteArray(R"({"n\u0061me":"hv-b","name":"hv-a"})") << QByteArray();
+    QTest::newRow("non-ascii") << QByteArray("{\"name\":\"hv-\xc3\xa9\"}") << QByteArray();
+    QTest::newRow("pas-une-chaine") << QByteArray(R"({"name":42})") << QByteArray();
+    QTest::newRow("tableau") << QByteArray(R"([{"name":"hv-6"}])") << QByteArray();
+    QTest::newRow("tronque") << QByteArray(R"({"name":"hv-7)") << QByteArray();
+}
+
+void TestClesJson::texteRacine()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QByteArray, nom);
+
+    QByteArray lu;
+    QCOMPARE(ClesJson::texteRacine(json.constData(), int(json.size()), QByteArrayLiteral("name"), lu), !nom.isNull());
+    if (nom.isNull())
+        return;
+    QCOMPARE(lu, nom);
+    // The parser's own answer.
+    QCOMPARE(QJsonDocument::fromJson(json).object().value(QStringLiteral("name")).toString().toLatin1(), nom);
 }
 
 QTEST_GUILESS_MAIN(TestClesJson)

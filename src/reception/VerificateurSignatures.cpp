@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "VerificateurSignatures.h"
 
+#include "ClesJson.h"
 #include "ClesRapport.h"
+#include "DatagrammeRapport.h"
 #include "LectureJson.h"
 #include "SignatureRapport.h"
 
@@ -23,8 +25,14 @@ bool VerificateurSignatures::verifier(const QByteArray &datagramme, const QStrin
         return false;
     }
     // The name as the store will read it, so that a report cannot be
-    // signed as one host and stored as another.
-    const QString hote = LectureJson::lireRapport(texte).object().value(ClesRapport::nom).toString();
+    // signed as one host and stored as another; the text is parsed only when
+    // a quick look cannot be sure of it.
+    static const QByteArray cleNom = QByteArray(ClesRapport::nom.data(), ClesRapport::nom.size());
+    QByteArray lu;
+    const QString hote = ClesJson::texteRacine(datagramme.constData() + DatagrammeRapport::tailleEntete, int(texte.size()),
+                                               cleNom, lu)
+                             ? QString::fromLatin1(lu)
+                             : LectureJson::lireRapport(texte).object().value(ClesRapport::nom).toString();
     const auto cles = m_cles.constFind(hote);
     if (hote.isEmpty() || cles == m_cles.constEnd()) {
         raison = HoteSansCle;

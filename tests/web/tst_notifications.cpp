@@ -235,7 +235,7 @@ void TestNotifications::uneParChangement()
     QVERIFY(essai.demarrer(regles));
     essai.jouer(pas);
     QTRY_COMPARE(essai.enAttente(), 0);
-    QCOMPARE(essai.recus(), attendus);
+    QCOMPARE(essai.recus().join(QLatin1Char('\n')), attendus.join(QLatin1Char('\n')));
     // Every spell is in the history at its worst severity, notified or not.
     for (const QJsonValue &episode :
          QJsonDocument::fromJson(essai.service->historique()).object().value(QStringLiteral("episodes")).toArray())
