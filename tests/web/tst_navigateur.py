@@ -175,10 +175,10 @@ class Chaine:
                     p.wait()
 
 
-def navigateur(dossier):
+def navigateur(dossier, *autres_drapeaux):
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
-    for drapeau in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+    for drapeau in autres_drapeaux + ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
                     "--disable-dev-shm-usage", "--window-size=1280,900",
                     "--user-data-dir=" + os.path.join(dossier, "profil")):

@@ -67,7 +67,7 @@ function recevoirAlertes(d) {
 
 async function demanderAlertes() {
   try {
-    const r = await fetch("api/alertes", { cache: "no-store" });
+    const r = await demander("api/alertes");
     if (!r.ok) throw new Error(r.status + " " + r.statusText);
     const d = await r.json();
     if (!alertesParLeFlux) recevoirAlertes(d);
@@ -208,7 +208,7 @@ async function chargerHistoriqueAlertes() {
   const numero = ++lectureHistoriqueAlertes;
   if (alertes) clesAlertesAffichees = clesAlertes(alertes);
   try {
-    const r = await fetch("api/alertes/historique", { cache: "no-store" });
+    const r = await demander("api/alertes/historique");
     if (!r.ok) throw new Error(r.status + " " + r.statusText);
     const d = await r.json();
     if (numero !== lectureHistoriqueAlertes) return;

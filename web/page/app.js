@@ -43,6 +43,14 @@ const graphes = { direct: [], historique: [] };
 
 const $ = (id) => document.getElementById(id);
 
+// A wall screen's bookmark may carry its credentials (https://nom:mot@hôte/):
+// fetch turns down any URL that holds some, relative ones resolved against
+// such an address included. Against the address without them, the browser
+// still sends those it logged in with.
+function demander(chemin) {
+  return fetch(new URL(chemin, location.origin + location.pathname), { cache: "no-store" });
+}
+
 function maintenant() { return Date.now() + decalage; }
 
 function nombre(v, decimales) {
@@ -360,7 +368,7 @@ function dessinerResumeVM() {
 async function chargerDirect() {
   const nom = hoteOuvert;
   try {
-    const r = await fetch("api/hyperviseur?nom=" + encodeURIComponent(nom), { cache: "no-store" });
+    const r = await demander("api/hyperviseur?nom=" + encodeURIComponent(nom));
     if (nom !== hoteOuvert) return;
     if (!r.ok) { $("resume-hote").textContent = "Hyperviseur inconnu du tableau de bord."; return; }
     const d = await r.json();
@@ -446,7 +454,7 @@ async function chargerHistorique() {
   $("export-csv").hidden = false;
   $("historique-etat").textContent = "lecture de l'historique…";
   try {
-    const r = await fetch(url, { cache: "no-store" });
+    const r = await demander(url);
     if (!r.ok) throw new Error(r.status + " " + r.statusText);
     const d = await r.json();
     if (numero !== lectureHistorique) return;
