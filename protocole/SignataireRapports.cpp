@@ -18,5 +18,5 @@ bool SignataireRapports::choisir(const FichierCles::Cles &cles, const QString &n
 void SignataireRapports::signer(QByteArray &datagramme, qint64 maintenant)
 {
     m_dernier = qMax(maintenant, m_dernier + 1);
-    SignatureRapport::signer(datagramme, m_cle, m_dernier);
+    SignatureRapport::signer(datagramme, *m_cle, m_dernier);
 }

@@ -1,25 +1,23 @@
 // SPDX-License-Identifier: MIT
 #include "SignatureRapport.h"
 
-#include <QMessageAuthenticationCode>
-
 namespace {
 
 const char marqueur[SignatureRapport::tailleMarqueur + 1] = "CS1";
 
 } // namespace
 
-QByteArray SignatureRapport::code(const QByteArray &octets, const QByteArray &cle)
-{
-    return QMessageAuthenticationCode::hash(octets, cle, QCryptographicHash::Sha256);
-}
-
-void SignatureRapport::signer(QByteArray &datagramme, const QByteArray &cle, qint64 horodatage)
+void SignatureRapport::signer(QByteArray &datagramme, const CodeMac &cle, qint64 horodatage)
 {
     datagramme.append('\0').append(marqueur, tailleMarqueur);
     for (int i = tailleHorodatage - 1; i >= 0; --i)
         datagramme.append(char(quint64(horodatage) >> (8 * i)));
-    datagramme.append(code(datagramme, cle));
+    datagramme.append(cle.calculer(datagramme.constData(), int(datagramme.size())));
+}
+
+void SignatureRapport::signer(QByteArray &datagramme, const QByteArray &cle, qint64 horodatage)
+{
+    signer(datagramme, CodeMac(cle), horodatage);
 }
 
 SignatureRapport::Lue SignatureRapport::lire(const QByteArray &datagramme)
@@ -39,19 +37,12 @@ SignatureRapport::Lue SignatureRapport::lire(const QByteArray &datagramme)
     return lue;
 }
 
-bool SignatureRapport::verifier(const Lue &signature, const QByteArray &cle)
+bool SignatureRapport::verifier(const Lue &signature, const CodeMac &cle)
 {
-    return signature.presente && egaux(code(signature.signe, cle), signature.code);
+    return signature.presente && cle.verifier(signature.signe.constData(), int(signature.signe.size()), signature.code.constData());
 }
 
-bool SignatureRapport::egaux(const QByteArray &a, const QByteArray &b)
+bool SignatureRapport::verifier(const Lue &signature, const QByteArray &cle)
 {
-    if (a.size() != b.size())
-        return false;
-    // Every byte is looked at whatever the first difference, so that the
-    // time taken tells nothing of where it lies.
-    volatile quint8 difference = 0;
-    for (int i = 0; i < a.size(); ++i)
-        difference = quint8(difference | (quint8(a.at(i)) ^ quint8(b.at(i))));
-    return difference == 0;
+    return verifier(signature, CodeMac(cle));
 }

@@ -2,6 +2,8 @@
 #ifndef SIGNATURERAPPORT_H
 #define SIGNATURERAPPORT_H
 
+#include "CodeMac.h"
+
 #include <QByteArray>
 
 // A report datagram's signature, after the report text: a zero byte (where
@@ -14,12 +16,13 @@ namespace SignatureRapport {
 
 constexpr int tailleMarqueur = 3;
 constexpr int tailleHorodatage = 8;
-constexpr int tailleCode = 32;
+constexpr int tailleCode = CodeMac::taille;
 constexpr int taille = 1 + tailleMarqueur + tailleHorodatage + tailleCode;
 // Keys are at least this many random bytes.
 constexpr int tailleCleMinimum = 32;
 
 // Appends the signature to a datagram (header and report text).
+void signer(QByteArray &datagramme, const CodeMac &cle, qint64 horodatage);
 void signer(QByteArray &datagramme, const QByteArray &cle, qint64 horodatage);
 
 struct Lue
@@ -33,11 +36,8 @@ struct Lue
 // arrays refer to the datagram's, which must outlive it.
 Lue lire(const QByteArray &datagramme);
 // Compares the code in constant time.
+bool verifier(const Lue &signature, const CodeMac &cle);
 bool verifier(const Lue &signature, const QByteArray &cle);
-
-QByteArray code(const QByteArray &octets, const QByteArray &cle);
-// Whether two byte strings are equal, in a time that depends only on their size.
-bool egaux(const QByteArray &a, const QByteArray &b);
 
 } // namespace SignatureRapport
 

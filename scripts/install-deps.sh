@@ -10,7 +10,7 @@
 set -eu
 
 majors=${*:-5}
-paquets="build-essential cmake ninja-build pkg-config faketime sqlite3 libsqlite3-dev libvirt-dev libmicrohttpd-dev libcrypt-dev librrd-dev"
+paquets="build-essential cmake ninja-build pkg-config faketime sqlite3 libsqlite3-dev libvirt-dev libmicrohttpd-dev libcrypt-dev librrd-dev libssl-dev"
 for major in $majors; do
     case $major in
         5) paquets="$paquets qtbase5-dev libqt5sql5-sqlite" ;;

@@ -10,10 +10,13 @@
 #include <QJsonObject>
 
 VerificateurSignatures::VerificateurSignatures(const FichierCles::Cles &cles, qint64 deriveMaxMs, qint64 periodeLignesMs)
-    : m_cles(cles)
-    , m_derive(deriveMaxMs)
+    : m_derive(deriveMaxMs)
     , m_periode(periodeLignesMs)
 {
+    for (auto it = cles.constBegin(); it != cles.constEnd(); ++it) {
+        for (const QByteArray &cle : it.value())
+            m_cles[it.key()].push_back(std::make_shared<const CodeMac>(cle));
+    }
 }
 
 bool VerificateurSignatures::verifier(const QByteArray &datagramme, const QString &texte, qint64 maintenant,
@@ -39,8 +42,8 @@ bool VerificateurSignatures::verifier(const QByteArray &datagramme, const QStrin
         return false;
     }
     bool verifiee = false;
-    for (const QByteArray &cle : *cles)
-        verifiee = SignatureRapport::verifier(signature, cle) || verifiee;
+    for (const auto &cle : *cles)
+        verifiee = SignatureRapport::verifier(signature, *cle) || verifiee;
     if (!verifiee) {
         raison = SignatureFausse;
         return false;

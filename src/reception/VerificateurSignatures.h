@@ -2,11 +2,15 @@
 #ifndef VERIFICATEURSIGNATURES_H
 #define VERIFICATEURSIGNATURES_H
 
+#include "CodeMac.h"
 #include "FichierCles.h"
 
 #include <QHash>
 #include <QString>
 #include <QStringList>
+
+#include <memory>
+#include <vector>
 
 // Whether a report datagram comes from the agent of the host it names: its
 // signature verifies with one of that host's keys, its time is within the
@@ -47,7 +51,8 @@ private:
     };
     static QString ligne(const QString &expediteur, Raison raison, quint64 nombre);
 
-    FichierCles::Cles m_cles;
+    // Each key prepared once.
+    QHash<QString, std::vector<std::shared_ptr<const CodeMac>>> m_cles;
     qint64 m_derive;
     qint64 m_periode;
     QHash<QString, qint64> m_derniers; // by host: the time of its last accepted datagram
