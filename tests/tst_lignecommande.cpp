@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "LigneCommande.h"
+#include "ParametresCollecteur.h"
 #include "Taille.h"
 
 #include <QTest>
@@ -24,6 +25,9 @@ private slots:
     void texteTaille();
     void aide_data();
     void aide();
+    void lire_data();
+    void lire();
+    void lireTout();
 };
 
 void TestLigneCommande::portUdp_data()
@@ -181,6 +185,55 @@ void TestLigneCommande::aide()
     QFETCH(QStringList, arguments);
     QFETCH(bool, aide);
     QCOMPARE(LigneCommande::aideDemandee(arguments), aide);
+}
+
+void TestLigneCommande::lire_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QString>("erreur");
+    QTest::newRow("aucune") << QStringList() << QString();
+    QTest::newRow("clients-max") << QStringList{QStringLiteral("--clients-max=0")} << QStringLiteral("--clients-max");
+    QTest::newRow("journal") << QStringList{QStringLiteral("--journal=oui")} << QStringLiteral("--journal");
+    QTest::newRow("memoire-max") << QStringList{QStringLiteral("--memoire-max=1K")} << QStringLiteral("--memoire-max");
+    QTest::newRow("derive-max") << QStringList{QStringLiteral("--derive-max=86401")} << QStringLiteral("--derive-max");
+    QTest::newRow("afficheurs") << QStringList{QStringLiteral("--afficheurs=10.0.0.0/99")} << QStringLiteral("--afficheurs");
+    // Checked in a fixed order, whatever the order on the command line.
+    QTest::newRow("la premiere de l'ordre")
+        << QStringList{QStringLiteral("--afficheurs=x"), QStringLiteral("--journal=x"), QStringLiteral("--clients-max=x")}
+        << QStringLiteral("--clients-max");
+}
+
+void TestLigneCommande::lire()
+{
+    QFETCH(QStringList, options);
+    QFETCH(QString, erreur);
+    ParametresCollecteur parametres;
+    QString lue;
+    const bool ok = LigneCommande::lire(QStringList{QStringLiteral("collecteur")} + options, parametres, lue);
+    QCOMPARE(ok, erreur.isEmpty());
+    if (!ok)
+        QVERIFY2(lue.startsWith(QStringLiteral("Valeur invalide pour %1 (").arg(erreur)), qPrintable(lue));
+}
+
+void TestLigneCommande::lireTout()
+{
+    ParametresCollecteur parametres;
+    QString erreur;
+    QVERIFY(LigneCommande::lire(QStringList{QStringLiteral("collecteur"), QStringLiteral("--port=55001"),
+                                            QStringLiteral("--clients-max=7"), QStringLiteral("--journal=aucun"),
+                                            QStringLiteral("--memoire-max=2M"), QStringLiteral("--cles=/etc/cles"),
+                                            QStringLiteral("--derive-max=30"), QStringLiteral("--afficheurs=::1,10.0.0.0/8")},
+                                parametres, erreur));
+    QCOMPARE(parametres.portUdp, quint16(55001));
+    QCOMPARE(parametres.clientsMax, 7);
+    QCOMPARE(parametres.journal, false);
+    QCOMPARE(parametres.memoireMax, qint64(2 * 1024 * 1024));
+    QCOMPARE(parametres.cles, QStringLiteral("/etc/cles"));
+    QCOMPARE(parametres.deriveMax, qint64(30));
+    QCOMPARE(parametres.afficheurs.size(), 2);
+    QCOMPARE(parametres.afficheurs.first().second, 128);
+    // What the display port is does not come from the command line.
+    QCOMPARE(parametres.portAffichage, ParametresCollecteur().portAffichage);
 }
 
 QTEST_GUILESS_MAIN(TestLigneCommande)

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ServeurHttp.h"
 
-#include <QFile>
 #include <QMetaObject>
 #include <QMutexLocker>
 
@@ -10,49 +9,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 
-// Outside any namespace, as Q_INIT_RESOURCE requires: the page's files are
-// in a static library, which the linker would otherwise leave out.
-static void initialiserRessources()
-{
-    Q_INIT_RESOURCE(page);
-}
-
 namespace {
-
-struct FichierPage
-{
-    const char *url;
-    const char *ressource;
-    const char *type;
-};
-
-const FichierPage fichiersPage[] = {
-    {"/", ":/page/index.html", "text/html; charset=utf-8"},
-    {"/index.html", ":/page/index.html", "text/html; charset=utf-8"},
-    {"/app.js", ":/page/app.js", "text/javascript; charset=utf-8"},
-    {"/alertes.js", ":/page/alertes.js", "text/javascript; charset=utf-8"},
-    {"/style.css", ":/page/style.css", "text/css; charset=utf-8"},
-    {"/favicon.svg", ":/page/favicon.svg", "image/svg+xml"},
-    // Asked for by browsers and tools that do not read the page's link.
-    {"/favicon.ico", ":/page/favicon.svg", "image/svg+xml"},
-    {"/vendor/uplot/uPlot.iife.min.js", ":/page/vendor/uplot/uPlot.iife.min.js", "text/javascript; charset=utf-8"},
-    {"/vendor/uplot/uPlot.min.css", ":/page/vendor/uplot/uPlot.min.css", "text/css; charset=utf-8"},
-    {"/vendor/uplot/LICENSE", ":/page/vendor/uplot/LICENSE", "text/plain; charset=utf-8"},
-};
-
-void entetesCommunes(MHD_Response *reponse)
-{
-    MHD_add_response_header(reponse, "Content-Security-Policy", ServeurHttp::politiqueContenu);
-    MHD_add_response_header(reponse, "X-Content-Type-Options", "nosniff");
-    MHD_add_response_header(reponse, "Referrer-Policy", "no-referrer");
-    MHD_add_response_header(reponse, "X-Frame-Options", "DENY");
-}
 
 MHD_Result compterEntete(void *compte, MHD_ValueKind, const char *, const char *)
 {
@@ -73,7 +33,7 @@ MHD_Result repondreImmediatement(MHD_Connection *connexion, int statut, const QS
     const QByteArray corps = message.toUtf8() + '\n';
     MHD_Response *reponse =
         MHD_create_response_from_buffer(size_t(corps.size()), const_cast<char *>(corps.constData()), MHD_RESPMEM_MUST_COPY);
-    entetesCommunes(reponse);
+    FichiersPage::entetesCommunes(reponse);
     MHD_add_response_header(reponse, "Content-Type", "text/plain; charset=utf-8");
     if (autorise)
         MHD_add_response_header(reponse, "Allow", autorise);
@@ -95,27 +55,12 @@ QString adresseClient(MHD_Connection *connexion)
 
 } // namespace
 
-const char *const ServeurHttp::politiqueContenu =
-    "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; "
-    "base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
-
-struct ServeurHttp::Page
-{
-    ServeurHttp *serveur = nullptr;
-    MHD_Connection *connexion = nullptr; // once its response is queued
-    QString filtre;
-    QByteArray attente;
-    int debut = 0;
-    bool suspendue = false;
-    bool abandonnee = false;
-};
-
 struct ServeurHttp::Demande
 {
     MHD_Connection *connexion = nullptr;
     bool prete = false;
     ReponseHttp reponse;
-    Page *page = nullptr;
+    FluxEvenements::Page *page = nullptr;
 };
 
 // libmicrohttpd's C callbacks, in its thread, handed to the server.
@@ -131,25 +76,6 @@ struct RappelsMhd
         static_cast<ServeurHttp *>(serveur)->terminee(static_cast<ServeurHttp::Demande *>(*contexte));
         *contexte = nullptr;
     }
-    static ssize_t lirePage(void *page, uint64_t, char *tampon, size_t maximum)
-    {
-        auto *p = static_cast<ServeurHttp::Page *>(page);
-        return ssize_t(p->serveur->lirePage(p, tampon, maximum));
-    }
-    static void journal(void *serveur, const char *format, va_list arguments)
-    {
-        // What made the start fail is read from errno afterwards.
-        const int erreurSysteme = errno;
-        char ligne[512];
-        std::vsnprintf(ligne, sizeof ligne, format, arguments);
-        static_cast<ServeurHttp *>(serveur)->journalMhd(QString::fromLocal8Bit(ligne).trimmed());
-        errno = erreurSysteme;
-    }
-    static void libererPage(void *page)
-    {
-        auto *p = static_cast<ServeurHttp::Page *>(page);
-        p->serveur->libererPage(p);
-    }
 };
 
 ReponseHttp ReponseHttp::texte(int statut, const QString &message)
@@ -164,48 +90,17 @@ ReponseHttp ReponseHttp::texte(int statut, const QString &message)
 ServeurHttp::ServeurHttp(QObject *parent)
     : QObject(parent)
 {
-    initialiserRessources();
     m_pool.setMaxThreadCount(2);
-    for (const FichierPage &fichierPage : fichiersPage) {
-        QFile source(QString::fromLatin1(fichierPage.ressource));
-        Fichier fichier;
-        if (source.open(QIODevice::ReadOnly))
-            fichier.contenu = source.readAll();
-        // Built once, queued to every request for it.
-        fichier.reponse = MHD_create_response_from_buffer(size_t(fichier.contenu.size()),
-                                                          const_cast<char *>(fichier.contenu.constData()),
-                                                          MHD_RESPMEM_PERSISTENT);
-        entetesCommunes(fichier.reponse);
-        MHD_add_response_header(fichier.reponse, "Content-Type", fichierPage.type);
-        MHD_add_response_header(fichier.reponse, "Cache-Control", "no-cache");
-        m_fichiers.insert(QString::fromLatin1(fichierPage.url), fichier);
-    }
 }
 
 ServeurHttp::~ServeurHttp()
 {
     arreter();
-    for (const Fichier &fichier : qAsConst(m_fichiers))
-        MHD_destroy_response(fichier.reponse);
 }
 
 void ServeurHttp::ajouterRoute(const QString &chemin, Execution execution, const Traitement &traitement)
 {
     m_routes.insert(chemin, Route{execution, traitement});
-}
-
-void ServeurHttp::fixerTls(const QByteArray &certificat, const QByteArray &cle)
-{
-    m_certificat = certificat;
-    m_cle = cle;
-    m_tls = true;
-}
-
-void ServeurHttp::journalMhd(const QString &ligne)
-{
-    QMutexLocker verrou(&m_mutex);
-    if (m_demarrage)
-        m_journalDemarrage.append(ligne);
 }
 
 bool ServeurHttp::demarrer(const QHostAddress &adresse, quint16 port, QString *erreur)
@@ -214,13 +109,8 @@ bool ServeurHttp::demarrer(const QHostAddress &adresse, quint16 port, QString *e
     sockaddr_in6 ipv6{};
     const sockaddr *socketAdresse = nullptr;
     unsigned drapeaux = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
-    // GnuTLS, inside libmicrohttpd, copies both at start.
-    MHD_OptionItem optionsTls[] = {{MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char *>(m_certificat.constData())},
-                                   {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char *>(m_cle.constData())},
-                                   {MHD_OPTION_END, 0, nullptr}};
-    MHD_OptionItem sansTls[] = {{MHD_OPTION_END, 0, nullptr}};
-    if (tls())
-        drapeaux |= MHD_USE_TLS;
+    QVector<MHD_OptionItem> optionsTls = m_tls.options();
+    drapeaux |= m_tls.drapeaux();
     if (adresse.protocol() == QAbstractSocket::IPv6Protocol) {
         ipv6.sin6_family = AF_INET6;
         ipv6.sin6_port = htons(port);
@@ -234,41 +124,20 @@ bool ServeurHttp::demarrer(const QHostAddress &adresse, quint16 port, QString *e
         ipv4.sin_addr.s_addr = htonl(adresse.toIPv4Address());
         socketAdresse = reinterpret_cast<const sockaddr *>(&ipv4);
     }
-    {
-        QMutexLocker verrou(&m_mutex);
-        m_demarrage = true;
-        m_journalDemarrage.clear();
-    }
+    m_tls.commencerDemarrage();
     m_demon = MHD_start_daemon(drapeaux, port, nullptr, nullptr, &RappelsMhd::acces, this,
-                               MHD_OPTION_EXTERNAL_LOGGER, &RappelsMhd::journal, this,
+                               MHD_OPTION_EXTERNAL_LOGGER, &ConfigurationTls::journal, &m_tls,
                                MHD_OPTION_SOCK_ADDR, socketAdresse,
                                MHD_OPTION_CONNECTION_LIMIT, connexionsMaximum,
                                MHD_OPTION_CONNECTION_MEMORY_LIMIT, memoireConnexion,
                                MHD_OPTION_CONNECTION_TIMEOUT, delaiInactivite,
                                MHD_OPTION_LISTENING_ADDRESS_REUSE, 1u,
                                MHD_OPTION_NOTIFY_COMPLETED, &RappelsMhd::terminee, this,
-                               MHD_OPTION_ARRAY, tls() ? optionsTls : sansTls,
+                               MHD_OPTION_ARRAY, optionsTls.data(),
                                MHD_OPTION_END);
-    const int erreurSysteme = errno;
-    QStringList journal;
-    {
-        QMutexLocker verrou(&m_mutex);
-        m_demarrage = false;
-        journal.swap(m_journalDemarrage);
-    }
-    if (!m_demon) {
-        // GnuTLS's reason comes first, then libmicrohttpd's summary.
-        const auto ligneTls = std::find_if(journal.cbegin(), journal.cend(), [](const QString &ligne) {
-            return ligne.contains(QLatin1String("x509")) || ligne.contains(QLatin1String("TLS"));
-        });
-        m_tlsRefuse = tls() && ligneTls != journal.cend();
-        if (erreur) {
-            *erreur = m_tlsRefuse ? *ligneTls : QString::fromLocal8Bit(std::strerror(erreurSysteme));
-            if (erreur->endsWith(QLatin1Char('.')))
-                erreur->chop(1);
-        }
+    m_tls.finirDemarrage(m_demon != nullptr, errno, erreur);
+    if (!m_demon)
         return false;
-    }
     const MHD_DaemonInfo *info = MHD_get_daemon_info(m_demon, MHD_DAEMON_INFO_BIND_PORT);
     m_port = info ? info->port : port;
     return true;
@@ -287,15 +156,11 @@ void ServeurHttp::arreter()
         QMutexLocker verrou(&m_mutex);
         m_arret = true;
     }
+    m_flux.arreter();
     m_pool.waitForDone();
-    QVector<MHD_Connection *> reprendre;
+    QVector<MHD_Connection *> reprendre = m_flux.reprendreSuspendues();
     {
         QMutexLocker verrou(&m_mutex);
-        for (Page *page : qAsConst(m_pages)) {
-            if (page->suspendue)
-                reprendre.append(page->connexion);
-            page->suspendue = false;
-        }
         for (Demande *demande : qAsConst(m_enAttente)) {
             demande->reponse = ReponseHttp::texte(503, QStringLiteral("Arrêt en cours."));
             demande->prete = true;
@@ -344,9 +209,8 @@ int ServeurHttp::acces(MHD_Connection *connexion, const char *url, const char *m
         return envoyer(connexion, demande);
 
     const QString chemin = QString::fromUtf8(url);
-    const auto fichier = m_fichiers.constFind(chemin);
-    if (fichier != m_fichiers.constEnd())
-        return MHD_queue_response(connexion, MHD_HTTP_OK, fichier->reponse);
+    if (MHD_Response *fichier = m_fichiers.reponse(chemin))
+        return MHD_queue_response(connexion, MHD_HTTP_OK, fichier);
     const auto route = m_routes.constFind(chemin);
     if (route == m_routes.constEnd())
         return repondreImmediatement(connexion, MHD_HTTP_NOT_FOUND, QStringLiteral("Introuvable."));
@@ -381,14 +245,8 @@ void ServeurHttp::repondre(Demande *demande, const ReponseHttp &reponse)
             return;
         demande->reponse = reponse;
         demande->prete = true;
-        if (reponse.flux) {
-            auto *page = new Page;
-            page->serveur = this;
-            page->filtre = reponse.filtre;
-            page->attente = reponse.corps;
-            m_pages.insert(page);
-            demande->page = page;
-        }
+        if (reponse.flux)
+            demande->page = m_flux.ouvrir(reponse.filtre, reponse.corps);
     }
     MHD_resume_connection(demande->connexion);
 }
@@ -398,16 +256,8 @@ int ServeurHttp::envoyer(MHD_Connection *connexion, Demande *demande)
     const ReponseHttp &reponse = demande->reponse;
     MHD_Response *mhd = nullptr;
     if (reponse.flux && demande->page) {
-        mhd = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 16 * 1024, &RappelsMhd::lirePage, demande->page,
-                                                &RappelsMhd::libererPage);
-        {
-            QMutexLocker verrou(&m_mutex);
-            demande->page->connexion = connexion;
-        }
-        // The response owns the page from now on.
+        mhd = m_flux.reponse(demande->page, connexion);
         demande->page = nullptr;
-        MHD_add_response_header(mhd, "Content-Type", "text/event-stream; charset=utf-8");
-        MHD_add_response_header(mhd, "Cache-Control", "no-store");
     } else {
         mhd = MHD_create_response_from_buffer(size_t(reponse.corps.size()), const_cast<char *>(reponse.corps.constData()),
                                               MHD_RESPMEM_MUST_COPY);
@@ -416,7 +266,7 @@ int ServeurHttp::envoyer(MHD_Connection *connexion, Demande *demande)
         for (const auto &entete : reponse.entetes)
             MHD_add_response_header(mhd, entete.first.constData(), entete.second.constData());
     }
-    entetesCommunes(mhd);
+    FichiersPage::entetesCommunes(mhd);
     const MHD_Result resultat = MHD_queue_response(connexion, unsigned(reponse.statut), mhd);
     MHD_destroy_response(mhd);
     return resultat;
@@ -426,108 +276,12 @@ void ServeurHttp::terminee(Demande *demande)
 {
     if (!demande)
         return;
-    if (demande->page) {
-        // Never handed to a response: the connection ended before.
-        QMutexLocker verrou(&m_mutex);
-        m_pages.remove(demande->page);
-        delete demande->page;
-    }
+    // Never handed to a response: the connection ended before.
+    if (demande->page)
+        m_flux.liberer(demande->page);
     {
         QMutexLocker verrou(&m_mutex);
         m_enAttente.remove(demande);
     }
     delete demande;
-}
-
-long ServeurHttp::lirePage(Page *page, char *tampon, size_t maximum)
-{
-    QMutexLocker verrou(&m_mutex);
-    if (page->abandonnee)
-        return MHD_CONTENT_READER_END_WITH_ERROR;
-    if (m_arret)
-        return MHD_CONTENT_READER_END_OF_STREAM;
-    const int disponible = page->attente.size() - page->debut;
-    if (disponible <= 0) {
-        page->attente.clear();
-        page->debut = 0;
-        page->suspendue = true;
-        MHD_suspend_connection(page->connexion);
-        return 0;
-    }
-    const int n = int(qMin<size_t>(maximum, size_t(disponible)));
-    std::memcpy(tampon, page->attente.constData() + page->debut, size_t(n));
-    page->debut += n;
-    if (page->debut == page->attente.size()) {
-        page->attente.clear();
-        page->debut = 0;
-    }
-    return n;
-}
-
-void ServeurHttp::libererPage(Page *page)
-{
-    QMutexLocker verrou(&m_mutex);
-    m_pages.remove(page);
-    delete page;
-}
-
-void ServeurHttp::diffuser(const QByteArray &evenement, const QString &filtre)
-{
-    QVector<MHD_Connection *> reprendre;
-    {
-        QMutexLocker verrou(&m_mutex);
-        for (Page *page : qAsConst(m_pages)) {
-            if (page->abandonnee || (!filtre.isEmpty() && page->filtre != filtre))
-                continue;
-            // What was sent is dropped only once it is half the buffer, or
-            // when the limit comes near, so that the bound is on memory.
-            if (page->debut > 0
-                && (page->debut * 2 >= page->attente.size() || page->attente.size() + evenement.size() > m_attentePageMaximum)) {
-                page->attente.remove(0, page->debut);
-                page->debut = 0;
-            }
-            if (page->attente.size() + evenement.size() > m_attentePageMaximum) {
-                page->abandonnee = true;
-                page->attente = QByteArray();
-                ++m_abandons;
-            } else {
-                page->attente += evenement;
-            }
-            if (page->suspendue) {
-                page->suspendue = false;
-                reprendre.append(page->connexion);
-            }
-        }
-    }
-    // A suspended connection is never closed by libmicrohttpd, so the
-    // pointers stay valid once the lock is released.
-    for (MHD_Connection *connexion : qAsConst(reprendre))
-        MHD_resume_connection(connexion);
-}
-
-QByteArray ServeurHttp::evenement(const QByteArray &type, const QByteArray &donnees)
-{
-    // Compact JSON holds no line feed, so one data line carries it.
-    return "event: " + type + "\ndata: " + donnees + "\n\n";
-}
-
-int ServeurHttp::pages() const
-{
-    QMutexLocker verrou(&m_mutex);
-    return int(m_pages.size());
-}
-
-quint64 ServeurHttp::pagesAbandonnees() const
-{
-    QMutexLocker verrou(&m_mutex);
-    return m_abandons;
-}
-
-qint64 ServeurHttp::octetsEnAttente() const
-{
-    QMutexLocker verrou(&m_mutex);
-    qint64 total = 0;
-    for (const Page *page : m_pages)
-        total += page->attente.size();
-    return total;
 }

@@ -2,6 +2,10 @@
 #ifndef SERVEURHTTP_H
 #define SERVEURHTTP_H
 
+#include "ConfigurationTls.h"
+#include "FichiersPage.h"
+#include "FluxEvenements.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QHostAddress>
@@ -10,16 +14,13 @@
 #include <QPair>
 #include <QSet>
 #include <QString>
-#include <QStringList>
 #include <QThreadPool>
 #include <QVector>
 
 #include <functional>
-#include <vector>
 
 struct MHD_Daemon;
 struct MHD_Connection;
-struct MHD_Response;
 
 struct RequeteHttp
 {
@@ -43,12 +44,10 @@ struct ReponseHttp
 };
 
 // The dashboard's HTTP server, on libmicrohttpd: one internal thread polls
-// every connection (epoll), and a live page waits as a suspended connection,
-// resumed when there is something to send, so that a hundred open pages cost
-// no thread each. The page's files are a fixed table compiled into the
-// program; no part of a request is ever used as a file path. Other paths are
-// routes whose handlers run in the thread that owns this object (where the
-// fleet lives) or in a pool, while the connection waits, suspended.
+// every connection (epoll); live pages are kept by FluxEvenements, the
+// page's files by FichiersPage. Other paths are routes whose handlers run in
+// the thread that owns this object (where the fleet lives) or in a pool,
+// while the connection waits, suspended.
 class ServeurHttp : public QObject
 {
     Q_OBJECT
@@ -67,10 +66,8 @@ public:
     // Request line and headers must fit in this (MHD answers 431 or 414 beyond).
     static constexpr size_t memoireConnexion = 32 * 1024;
     static constexpr unsigned delaiInactivite = 60; // seconds
-    // A page that lets this much wait unsent is dropped: it reconnects and
-    // starts again from a snapshot, and a stalled one costs no more than this.
-    static constexpr int attentePageParDefaut = 4 * 1024 * 1024;
-    static const char *const politiqueContenu;
+    static constexpr int attentePageParDefaut = FluxEvenements::attentePageParDefaut;
+    static constexpr const char *politiqueContenu = FichiersPage::politiqueContenu;
 
     explicit ServeurHttp(QObject *parent = nullptr);
     ~ServeurHttp() override;
@@ -78,27 +75,29 @@ public:
     void ajouterRoute(const QString &chemin, Execution execution, const Traitement &traitement);
     void fixerControle(const Controle &controle) { m_controle = controle; }
     // PEM certificate chain and key, before demarrer(): HTTPS only.
-    void fixerTls(const QByteArray &certificat, const QByteArray &cle);
-    bool tls() const { return m_tls; }
+    void fixerTls(const QByteArray &certificat, const QByteArray &cle) { m_tls.fixer(certificat, cle); }
+    bool tls() const { return m_tls.active(); }
     // After a failed demarrer(): libmicrohttpd turned the certificate or key down.
-    bool tlsRefuse() const { return m_tlsRefuse; }
+    bool tlsRefuse() const { return m_tls.refusee(); }
     bool demarrer(const QHostAddress &adresse, quint16 port, QString *erreur = nullptr);
     // Answers what waits with 503, ends the live pages, then stops.
     void arreter();
     quint16 port() const;
 
     // To every live page, or to those opened with `filtre`. From this object's thread.
-    void diffuser(const QByteArray &evenement, const QString &filtre = QString());
-    static QByteArray evenement(const QByteArray &type, const QByteArray &donnees);
+    void diffuser(const QByteArray &evenement, const QString &filtre = QString()) { m_flux.diffuser(evenement, filtre); }
+    static QByteArray evenement(const QByteArray &type, const QByteArray &donnees)
+    {
+        return FluxEvenements::evenement(type, donnees);
+    }
 
-    int pages() const;
-    quint64 pagesAbandonnees() const;
-    qint64 octetsEnAttente() const;
-    void fixerAttentePageMaximum(int octets) { m_attentePageMaximum = octets; }
+    int pages() const { return m_flux.pages(); }
+    quint64 pagesAbandonnees() const { return m_flux.pagesAbandonnees(); }
+    qint64 octetsEnAttente() const { return m_flux.octetsEnAttente(); }
+    void fixerAttentePageMaximum(int octets) { m_flux.fixerAttentePageMaximum(octets); }
 
 private:
     friend struct RappelsMhd;
-    struct Page;
     struct Demande;
     struct Route
     {
@@ -110,36 +109,19 @@ private:
     int envoyer(MHD_Connection *connexion, Demande *demande);
     void repondre(Demande *demande, const ReponseHttp &reponse);
     void terminee(Demande *demande);
-    long lirePage(Page *page, char *tampon, size_t maximum);
-    void libererPage(Page *page);
 
     MHD_Daemon *m_demon = nullptr;
     quint16 m_port = 0;
-    void journalMhd(const QString &ligne);
-
     QHash<QString, Route> m_routes;
     Controle m_controle;
-    QByteArray m_certificat;
-    QByteArray m_cle;
-    bool m_tls = false;
-    bool m_tlsRefuse = false;
-    // libmicrohttpd's own messages while it starts; later ones are dropped.
-    QStringList m_journalDemarrage;
-    bool m_demarrage = false;
-    struct Fichier
-    {
-        QByteArray contenu;
-        MHD_Response *reponse = nullptr;
-    };
-    QHash<QString, Fichier> m_fichiers;
+    ConfigurationTls m_tls;
+    FichiersPage m_fichiers;
+    FluxEvenements m_flux;
     QThreadPool m_pool;
 
-    mutable QMutex m_mutex;
+    QMutex m_mutex;
     bool m_arret = false;
-    QSet<Page *> m_pages;
     QSet<Demande *> m_enAttente;
-    quint64 m_abandons = 0;
-    int m_attentePageMaximum = attentePageParDefaut;
 };
 
 #endif

@@ -4,8 +4,7 @@
 
 #include "AfficheurSocket.h"
 #include "FileRapports.h"
-#include "LigneCommande.h"
-#include "VerificateurSignatures.h"
+#include "ParametresCollecteur.h"
 
 #include <QObject>
 #include <QPointer>
@@ -26,21 +25,7 @@ class Collecteur : public QObject
     Q_OBJECT
 
 public:
-    struct Parametres
-    {
-        // 0 lets the system choose, for either port.
-        quint16 portUdp = LigneCommande::portParDefaut;
-        quint16 portAffichage = 56000;
-        int clientsMax = AfficheurSocket::clientsMaxParDefaut;
-        bool journal = true;
-        // Bytes the stored rows may take before a backup is made at once.
-        qint64 memoireMax = LigneCommande::memoireMaxParDefaut();
-        // Empty: every report is taken, signed or not.
-        QString cles;
-        qint64 deriveMax = VerificateurSignatures::deriveParDefaut;
-        // Empty: display clients from any address.
-        QList<QPair<QHostAddress, int>> afficheurs;
-    };
+    using Parametres = ParametresCollecteur;
 
     explicit Collecteur(const Parametres &parametres, QObject *parent = nullptr);
     // Stops as arreter() does if it is still running.

@@ -3,6 +3,7 @@
 
 #include "AfficheurSocket.h"
 #include "AnalyseurOptions.h"
+#include "ParametresCollecteur.h"
 #include "Taille.h"
 #include "VerificateurSignatures.h"
 
@@ -123,6 +124,40 @@ bool LigneCommande::afficheurs(const QStringList &arguments, QList<QPair<QHostAd
         reseaux.append(lu);
     }
     return !reseaux.isEmpty();
+}
+
+bool LigneCommande::lire(const QStringList &arguments, ParametresCollecteur &parametres, QString &erreur)
+{
+    parametres.clientsMax = clientsMax(arguments, parametres.clientsMax);
+    if (parametres.clientsMax < 0) {
+        erreur = QStringLiteral("Valeur invalide pour --clients-max (un nombre de 1 à 65535 est attendu).");
+        return false;
+    }
+    const int avecJournal = journal(arguments);
+    if (avecJournal < 0) {
+        erreur = QStringLiteral("Valeur invalide pour --journal (seule la valeur aucun est reconnue).");
+        return false;
+    }
+    parametres.journal = avecJournal == 1;
+    parametres.memoireMax = memoireMax(arguments, parametres.memoireMax);
+    if (parametres.memoireMax < 0) {
+        erreur = QStringLiteral("Valeur invalide pour --memoire-max (une taille d'au moins 1M est attendue : "
+                                "536870912, 512M, 2G, 1.5G...).");
+        return false;
+    }
+    parametres.portUdp = portUdp(arguments);
+    parametres.cles = cles(arguments);
+    parametres.deriveMax = deriveMax(arguments, parametres.deriveMax);
+    if (parametres.deriveMax < 0) {
+        erreur = QStringLiteral("Valeur invalide pour --derive-max (un nombre de secondes de 1 à 86400 est attendu).");
+        return false;
+    }
+    if (!afficheurs(arguments, parametres.afficheurs)) {
+        erreur = QStringLiteral("Valeur invalide pour --afficheurs (des réseaux séparés par des virgules sont "
+                                "attendus : 127.0.0.1/32,10.0.0.0/8,::1/128).");
+        return false;
+    }
+    return true;
 }
 
 bool LigneCommande::aideDemandee(const QStringList &arguments)

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+struct ParametresCollecteur;
+
 class LigneCommande
 {
 public:
@@ -45,6 +47,11 @@ public:
     // connect from (CIDR, IPv4 or IPv6), empty without the option (every
     // address); false when one cannot be read.
     static bool afficheurs(const QStringList &arguments, QList<QPair<QHostAddress, int>> &reseaux);
+
+    // Every option above read into `parametres`, over its defaults; false,
+    // with the console line that says which value is wrong, on the first
+    // one that cannot be used.
+    static bool lire(const QStringList &arguments, ParametresCollecteur &parametres, QString &erreur);
 
     // "-h" or "--help" among the arguments.
     static bool aideDemandee(const QStringList &arguments);

@@ -53,33 +53,9 @@ int main(int argc, char *argv[])
     leverLimiteDescripteurs();
 
     Collecteur::Parametres parametres;
-    parametres.clientsMax = LigneCommande::clientsMax(arguments, parametres.clientsMax);
-    if (parametres.clientsMax < 0) {
-        Console::ecrire(QStringLiteral("Valeur invalide pour --clients-max (un nombre de 1 à 65535 est attendu)."));
-        return 2;
-    }
-    const int journal = LigneCommande::journal(arguments);
-    if (journal < 0) {
-        Console::ecrire(QStringLiteral("Valeur invalide pour --journal (seule la valeur aucun est reconnue)."));
-        return 2;
-    }
-    parametres.journal = journal == 1;
-    parametres.memoireMax = LigneCommande::memoireMax(arguments, parametres.memoireMax);
-    if (parametres.memoireMax < 0) {
-        Console::ecrire(QStringLiteral("Valeur invalide pour --memoire-max (une taille d'au moins 1M est attendue : "
-                                       "536870912, 512M, 2G, 1.5G...)."));
-        return 2;
-    }
-    parametres.portUdp = LigneCommande::portUdp(arguments);
-    parametres.cles = LigneCommande::cles(arguments);
-    parametres.deriveMax = LigneCommande::deriveMax(arguments, parametres.deriveMax);
-    if (parametres.deriveMax < 0) {
-        Console::ecrire(QStringLiteral("Valeur invalide pour --derive-max (un nombre de secondes de 1 à 86400 est attendu)."));
-        return 2;
-    }
-    if (!LigneCommande::afficheurs(arguments, parametres.afficheurs)) {
-        Console::ecrire(QStringLiteral("Valeur invalide pour --afficheurs (des réseaux séparés par des virgules sont "
-                                       "attendus : 127.0.0.1/32,10.0.0.0/8,::1/128)."));
+    QString erreur;
+    if (!LigneCommande::lire(arguments, parametres, erreur)) {
+        Console::ecrire(erreur);
         return 2;
     }
 
