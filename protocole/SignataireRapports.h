@@ -12,7 +12,7 @@
 #include <memory>
 
 // Signs one host's report datagrams with its key. Each time is later than
-// the one before, even within one millisecond, so that the collector, which
+// the one before, even within one microsecond, so that the collector, which
 // refuses a datagram no newer than the last, never takes one for a replay.
 class SignataireRapports
 {
@@ -25,7 +25,7 @@ public:
     static bool choisir(const FichierCles::Cles &cles, const QString &nom, SignataireRapports &signataire, QString &erreur);
 
     bool actif() const { return m_cle != nullptr; }
-    // `maintenant`: the system clock, ms since the epoch.
+    // `maintenant`: the system clock, µs since the epoch.
     void signer(QByteArray &datagramme, qint64 maintenant);
 
 private:

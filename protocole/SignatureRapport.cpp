@@ -1,11 +1,19 @@
 // SPDX-License-Identifier: MIT
 #include "SignatureRapport.h"
 
+#include <chrono>
+
 namespace {
 
 const char marqueur[SignatureRapport::tailleMarqueur + 1] = "CS1";
 
 } // namespace
+
+qint64 SignatureRapport::maintenant()
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
 
 void SignatureRapport::signer(QByteArray &datagramme, const CodeMac &cle, qint64 horodatage)
 {

@@ -9,7 +9,7 @@
 // A report datagram's signature, after the report text: a zero byte (where
 // a collector without keys stops reading the text, so that it reads a
 // signed datagram exactly as an unsigned one), the marker "CS1", the
-// sender's time in ms since the epoch (8 bytes, big-endian), and an
+// sender's time in µs since the epoch (8 bytes, big-endian), and an
 // HMAC-SHA-256 over everything before it: sequence number, report text,
 // zero byte, marker and time.
 namespace SignatureRapport {
@@ -20,6 +20,10 @@ constexpr int tailleCode = CodeMac::taille;
 constexpr int taille = 1 + tailleMarqueur + tailleHorodatage + tailleCode;
 // Keys are at least this many random bytes.
 constexpr int tailleCleMinimum = 32;
+
+// The system clock in µs since the epoch: fine enough that an agent may
+// send a million reports a second, each with a time of its own.
+qint64 maintenant();
 
 // Appends the signature to a datagram (header and report text).
 void signer(QByteArray &datagramme, const CodeMac &cle, qint64 horodatage);

@@ -3,8 +3,8 @@
 
 #include "DatagrammeRapport.h"
 #include "JournalEtats.h"
+#include "SignatureRapport.h"
 
-#include <QDateTime>
 #include <QHostInfo>
 
 #include <netinet/in.h>
@@ -130,7 +130,7 @@ void EmetteurRapports::envoyer(const QVector<QByteArray> &rapports)
         DatagrammeRapport::commencer(m_tampon, m_sequenceur.suivant());
         m_tampon.append(rapport);
         if (m_signataire.actif())
-            m_signataire.signer(m_tampon, QDateTime::currentMSecsSinceEpoch());
+            m_signataire.signer(m_tampon, SignatureRapport::maintenant());
         for (size_t i = 0; i < m_cibles.size(); ++i) {
             Cible &cible = *m_cibles[i];
             if (cible.descripteur < 0) {

@@ -84,7 +84,7 @@ void TestCollecteurSigne::seulsLesAgentsSignes()
     // What someone else on the network might send, from 127.0.0.5.
     QUdpSocket intrus;
     QVERIFY(intrus.bind(QHostAddress(QStringLiteral("127.0.0.5")), 0));
-    const qint64 maintenant = QDateTime::currentMSecsSinceEpoch();
+    const qint64 maintenant = SignatureRapport::maintenant();
     const QByteArray texte = rapport(QStringLiteral("hv-lab-01"), 1);
     QByteArray change = signe(1, texte, cleDe(nouvelle), maintenant);
     change[12] = char(change.at(12) ^ 0x20);
@@ -94,7 +94,7 @@ void TestCollecteurSigne::seulsLesAgentsSignes()
         {signe(1, texte, cleDe(deuxieme), maintenant), refus(QStringLiteral("signature fausse"))},
         {change, refus(QStringLiteral("signature fausse"))},
         {signe(1, rapport(QStringLiteral("hv-inconnu"), 1), cleDe(nouvelle), maintenant), refus(QStringLiteral("hôte sans clé"))},
-        {signe(1, texte, cleDe(nouvelle), maintenant - 600000), refus(QStringLiteral("trop ancien"))},
+        {signe(1, texte, cleDe(nouvelle), maintenant - 600000000), refus(QStringLiteral("trop ancien"))},
         {capture, QString()},
         {capture, refus(QStringLiteral("déjà reçu"))},
     };

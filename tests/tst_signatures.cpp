@@ -29,7 +29,7 @@ private slots:
 
 namespace {
 
-const qint64 maintenant = 1796900000000;
+const qint64 maintenant = 1796900000000000; // µs
 
 QByteArray cle(char octet)
 {
@@ -143,7 +143,7 @@ void TestSignatures::verification_data()
     const QByteArray a = texte(QStringLiteral("hv-a"));
     QTest::newRow("signe") << signe(1, a, cle('a'), maintenant) << -1;
     QTest::newRow("cle-remplacee") << signe(1, a, cle('A'), maintenant) << -1;
-    QTest::newRow("derive-permise") << signe(1, a, cle('a'), maintenant - 119000) << -1;
+    QTest::newRow("derive-permise") << signe(1, a, cle('a'), maintenant - 119000000) << -1;
     QTest::newRow("sans-signature") << DatagrammeRapport::ecrire(1, a) << int(VerificateurSignatures::SansSignature);
     QTest::newRow("hote-sans-cle") << signe(1, texte(QStringLiteral("hv-c")), cle('a'), maintenant)
                                    << int(VerificateurSignatures::HoteSansCle);
@@ -158,8 +158,8 @@ void TestSignatures::verification_data()
     QByteArray sequence = signe(1, a, cle('a'), maintenant);
     sequence[3] = 9;
     QTest::newRow("numero-change") << sequence << int(VerificateurSignatures::SignatureFausse);
-    QTest::newRow("vieux-de-10-min") << signe(1, a, cle('a'), maintenant - 600000) << int(VerificateurSignatures::TropAncienne);
-    QTest::newRow("du-futur") << signe(1, a, cle('a'), maintenant + 121000) << int(VerificateurSignatures::TropEnAvance);
+    QTest::newRow("vieux-de-10-min") << signe(1, a, cle('a'), maintenant - 600000000) << int(VerificateurSignatures::TropAncienne);
+    QTest::newRow("du-futur") << signe(1, a, cle('a'), maintenant + 121000000) << int(VerificateurSignatures::TropEnAvance);
     // Signed by hv-b's agent, naming hv-a where a careless reader would look.
     QTest::newRow("nom-en-double") << signe(1, "{\"name\":\"hv-b\",\"vms\":[],\"name\":\"hv-a\"}", cle('b'), maintenant)
                                    << int(VerificateurSignatures::SignatureFausse);
@@ -192,19 +192,20 @@ void TestSignatures::verification()
 void TestSignatures::lignesParMinute()
 {
     VerificateurSignatures verificateur(cles(), 120000);
+    const qint64 ms = maintenant / 1000;
     const QString ligne = QStringLiteral("127.0.0.9 : %1 rapport(s) refusé(s), sans signature.");
-    QCOMPARE(verificateur.refuser(QStringLiteral("127.0.0.9"), VerificateurSignatures::SansSignature, maintenant),
+    QCOMPARE(verificateur.refuser(QStringLiteral("127.0.0.9"), VerificateurSignatures::SansSignature, ms),
              QStringList{ligne.arg(1)});
     for (int i = 1; i <= 40; ++i)
-        QVERIFY(verificateur.refuser(QStringLiteral("127.0.0.9"), VerificateurSignatures::SansSignature, maintenant + i * 1000)
+        QVERIFY(verificateur.refuser(QStringLiteral("127.0.0.9"), VerificateurSignatures::SansSignature, ms + i * 1000)
                     .isEmpty());
     // Another reason, another sender: their own lines.
-    QCOMPARE(verificateur.refuser(QStringLiteral("127.0.0.9"), VerificateurSignatures::Rejouee, maintenant).size(), 1);
-    QCOMPARE(verificateur.refuser(QStringLiteral("127.0.0.8"), VerificateurSignatures::SansSignature, maintenant).size(), 1);
-    QVERIFY(verificateur.lignesDues(maintenant + 59999).isEmpty());
-    QCOMPARE(verificateur.lignesDues(maintenant + 60000), QStringList{ligne.arg(40)});
+    QCOMPARE(verificateur.refuser(QStringLiteral("127.0.0.9"), VerificateurSignatures::Rejouee, ms).size(), 1);
+    QCOMPARE(verificateur.refuser(QStringLiteral("127.0.0.8"), VerificateurSignatures::SansSignature, ms).size(), 1);
+    QVERIFY(verificateur.lignesDues(ms + 59999).isEmpty());
+    QCOMPARE(verificateur.lignesDues(ms + 60000), QStringList{ligne.arg(40)});
     QVERIFY(verificateur.attente());
-    QVERIFY(verificateur.lignesDues(maintenant + 120000).isEmpty());
+    QVERIFY(verificateur.lignesDues(ms + 120000).isEmpty());
     QVERIFY(!verificateur.attente());
     QCOMPARE(verificateur.refusees(VerificateurSignatures::SansSignature), 42u);
 }

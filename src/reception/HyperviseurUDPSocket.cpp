@@ -4,6 +4,7 @@
 #include "Console.h"
 
 #include "DatagrammeRapport.h"
+#include "SignatureRapport.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -79,10 +80,10 @@ void HyperviseurUDPSocket::traiter(const QHostAddress &source, const QByteArray 
     const QString expediteur = source.toString();
     // Before the sequence check: a refused datagram is no sign of a loss.
     if (m_verificateur) {
-        const qint64 maintenant = QDateTime::currentMSecsSinceEpoch();
+        const qint64 maintenant = SignatureRapport::maintenant();
         VerificateurSignatures::Raison raison;
         if (!m_verificateur->verifier(octets, DatagrammeRapport::texte(octets), maintenant, raison)) {
-            for (const QString &ligne : m_verificateur->refuser(expediteur, raison, maintenant))
+            for (const QString &ligne : m_verificateur->refuser(expediteur, raison, maintenant / 1000))
                 Console::ecrire(ligne);
             if (!m_lignesRefus->isActive())
                 m_lignesRefus->start();

@@ -10,7 +10,7 @@
 #include <QJsonObject>
 
 VerificateurSignatures::VerificateurSignatures(const FichierCles::Cles &cles, qint64 deriveMaxMs, qint64 periodeLignesMs)
-    : m_derive(deriveMaxMs)
+    : m_derive(deriveMaxMs * 1000)
     , m_periode(periodeLignesMs)
 {
     for (auto it = cles.constBegin(); it != cles.constEnd(); ++it) {

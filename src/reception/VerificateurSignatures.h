@@ -28,8 +28,8 @@ public:
 
     VerificateurSignatures(const FichierCles::Cles &cles, qint64 deriveMaxMs, qint64 periodeLignesMs = periodeLignes);
 
-    // `maintenant`: the system clock, ms since the epoch. True when the
-    // datagram is to be taken; otherwise `raison` says why.
+    // `maintenant`: the system clock, µs since the epoch, as the signatures'
+    // times. True when the datagram is to be taken; otherwise `raison` says why.
     bool verifier(const QByteArray &datagramme, const QString &texte, qint64 maintenant, Raison &raison);
 
     // Counts a refusal; the line to print now, if any: none while the
@@ -53,9 +53,9 @@ private:
 
     // Each key prepared once.
     QHash<QString, std::vector<std::shared_ptr<const CodeMac>>> m_cles;
-    qint64 m_derive;
+    qint64 m_derive; // µs
     qint64 m_periode;
-    QHash<QString, qint64> m_derniers; // by host: the time of its last accepted datagram
+    QHash<QString, qint64> m_derniers; // by host: the time of its last accepted datagram, µs
     QHash<QPair<QString, int>, Suivi> m_suivis;
     quint64 m_refusees[NombreRaisons] = {};
 };

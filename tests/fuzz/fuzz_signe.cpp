@@ -24,7 +24,7 @@ void exiger(bool condition, const char *quoi)
     std::abort();
 }
 
-const qint64 maintenant = 1796900000000;
+const qint64 maintenant = 1796900000000000; // µs
 
 QByteArray cle(char octet)
 {
@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *donnees, size_t taille)
     QByteArray octets(reinterpret_cast<const char *>(donnees) + 1, int(taille - 1));
     if (donnees[0] & 1) {
         // Its time taken from the input too, around ours.
-        const qint64 decalage = (qint64(donnees[0] >> 1) - 64) * 4000;
+        const qint64 decalage = (qint64(donnees[0] >> 1) - 64) * 4000000;
         SignatureRapport::signer(octets, cle('a'), maintenant + decalage);
     }
     VerificateurSignatures verificateur({{QStringLiteral("hv-a"), {cle('a'), cle('A')}}, {QStringLiteral("hv-b"), {cle('b')}}},
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *donnees, size_t taille)
         exiger(SignatureRapport::verifier(lue, cle('a')) || SignatureRapport::verifier(lue, cle('A'))
                    || SignatureRapport::verifier(lue, cle('b')),
                "acceptée sans clé connue");
-        exiger(qAbs(lue.horodatage - maintenant) <= 120000, "acceptée hors de l'écart permis");
+        exiger(qAbs(lue.horodatage - maintenant) <= 120000000, "acceptée hors de l'écart permis");
         // The same bytes again are a replay, whatever they hold.
         exiger(!verificateur.verifier(octets, texte, maintenant, raison) && raison == VerificateurSignatures::Rejouee,
                "acceptée deux fois");
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *donnees, size_t taille)
     const QStringList lignes = verificateur.refuser(QStringLiteral("192.0.2.7"), raison == VerificateurSignatures::NombreRaisons
                                                                                    ? VerificateurSignatures::SansSignature
                                                                                    : raison,
-                                                    maintenant);
+                                                    maintenant / 1000);
     exiger(lignes.size() == 1, "une ligne au premier refus");
     return 0;
 }

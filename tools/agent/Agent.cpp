@@ -2,6 +2,7 @@
 #include "Agent.h"
 
 #include "Console.h"
+#include "SignatureRapport.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -128,7 +129,7 @@ int Agent::executer()
         for (Emetteur &emetteur : m_emetteurs) {
             emetteur.hyperviseur.ecrireDatagramme(tampon, emetteur.sequenceur.suivant(), temps, instant);
             if (emetteur.signataire.actif())
-                emetteur.signataire.signer(tampon, QDateTime::currentMSecsSinceEpoch());
+                emetteur.signataire.signer(tampon, SignatureRapport::maintenant());
             if (emetteur.socket->writeDatagram(tampon.constData(), tampon.size(), p.cible, p.port) == tampon.size()) {
                 ++envoyes;
             } else {
