@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <csignal>
 
@@ -12,13 +13,42 @@ class TestSondeCollecteur : public QObject
     Q_OBJECT
 
 private slots:
+    void deBoutEnBout_data();
     void deBoutEnBout();
 };
 
+void TestSondeCollecteur::deBoutEnBout_data()
+{
+    QTest::addColumn<bool>("signe");
+    QTest::newRow("sans-cle") << false;
+    // The agent's own fresh key, given to both sides.
+    QTest::newRow("signe") << true;
+}
+
 void TestSondeCollecteur::deBoutEnBout()
 {
+    QFETCH(bool, signe);
+
+    QTemporaryDir cles;
+    QStringList optionsCollecteur;
+    QStringList optionsSonde;
+    if (signe) {
+        QProcess nouvelle;
+        nouvelle.start(QStringLiteral(SONDE_BINAIRE), {QStringLiteral("--nom=hv-sonde"), QStringLiteral("--nouvelle-cle")});
+        QVERIFY(nouvelle.waitForFinished(10000));
+        QCOMPARE(nouvelle.exitCode(), 0);
+        const QByteArray ligne = nouvelle.readAllStandardOutput();
+        QVERIFY2(ligne.startsWith("hv-sonde "), ligne.constData());
+        QFile fichier(cles.filePath(QStringLiteral("cle")));
+        QVERIFY(fichier.open(QIODevice::WriteOnly));
+        fichier.write(ligne);
+        fichier.close();
+        QVERIFY(fichier.setPermissions(QFile::ReadOwner | QFile::WriteOwner));
+        optionsCollecteur << QStringLiteral("--cles=") + fichier.fileName();
+        optionsSonde << QStringLiteral("--cle=") + fichier.fileName();
+    }
     const quint16 port = portUdpLibre();
-    ProcessusCollecteur collecteur({QStringLiteral("--port=%1").arg(port)});
+    ProcessusCollecteur collecteur(QStringList{QStringLiteral("--port=%1").arg(port)} + optionsCollecteur);
     QVERIFY2(collecteur.attendreDemarrage(port), qPrintable(collecteur.console()));
 
     QProcess afficheur;
@@ -28,9 +58,10 @@ void TestSondeCollecteur::deBoutEnBout()
 
     QProcess sonde;
     sonde.start(QStringLiteral(SONDE_BINAIRE),
-                {QStringLiteral("--collecteur=127.0.0.1:%1").arg(port), QStringLiteral("--intervalle=0.3"),
-                 QStringLiteral("--nom=hv-sonde"), QStringLiteral("--libvirt=test:///default"),
-                 QStringLiteral("--racine=" RACINES "/invites/apres")});
+                QStringList{QStringLiteral("--collecteur=127.0.0.1:%1").arg(port), QStringLiteral("--intervalle=0.3"),
+                            QStringLiteral("--nom=hv-sonde"), QStringLiteral("--libvirt=test:///default"),
+                            QStringLiteral("--racine=" RACINES "/invites/apres")}
+                    + optionsSonde);
     QVERIFY2(sonde.waitForStarted(10000), qPrintable(sonde.errorString()));
 
     QVERIFY2(afficheur.waitForFinished(30000), qPrintable(collecteur.console()));
@@ -55,6 +86,7 @@ void TestSondeCollecteur::deBoutEnBout()
     QVERIFY2(lignes.contains(QStringLiteral("Réception de  \"127.0.0.1  SeqNb:0\" ")), qPrintable(collecteur.console()));
     QVERIFY2(lignes.contains(QStringLiteral("Réception de  \"127.0.0.1  SeqNb:1\" ")), qPrintable(collecteur.console()));
     QVERIFY2(lignes.filter(QStringLiteral("paquet(s) perdu(s)")).isEmpty(), qPrintable(collecteur.console()));
+    QVERIFY2(lignes.filter(QStringLiteral("refusé")).isEmpty(), qPrintable(collecteur.console()));
 
     const auto fichiers = sauvegardes(collecteur.dossier());
     QCOMPARE(fichiers.size(), 1);
