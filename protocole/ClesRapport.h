@@ -30,18 +30,26 @@ struct Cle
     int decimales;
 };
 
-constexpr QLatin1String nom("name");
-constexpr QLatin1String temps("time");
-constexpr QLatin1String cpu("cpu");
-constexpr QLatin1String ram("ram");
-constexpr QLatin1String disque("disk");
-constexpr QLatin1String reseau("network");
-constexpr QLatin1String temperatureCpu("cputemp");
-constexpr QLatin1String temperatureCarteMere("mbtemp");
-constexpr QLatin1String vms("vms");
-constexpr QLatin1String uuid("uuid");
-constexpr QLatin1String etat("state");
-constexpr QLatin1String ramMax("maxram");
+// Its length counted by the compiler: Qt 5's QLatin1String(const char *)
+// calls strlen, which only some compilers evaluate at compile time.
+template <int N>
+constexpr QLatin1String cle(const char (&texte)[N])
+{
+    return QLatin1String(texte, N - 1);
+}
+
+constexpr QLatin1String nom = cle("name");
+constexpr QLatin1String temps = cle("time");
+constexpr QLatin1String cpu = cle("cpu");
+constexpr QLatin1String ram = cle("ram");
+constexpr QLatin1String disque = cle("disk");
+constexpr QLatin1String reseau = cle("network");
+constexpr QLatin1String temperatureCpu = cle("cputemp");
+constexpr QLatin1String temperatureCarteMere = cle("mbtemp");
+constexpr QLatin1String vms = cle("vms");
+constexpr QLatin1String uuid = cle("uuid");
+constexpr QLatin1String etat = cle("state");
+constexpr QLatin1String ramMax = cle("maxram");
 
 // In the order of the backup file's columns (name and time first).
 const QVector<Cle> &hyperviseur();
