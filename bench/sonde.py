@@ -98,10 +98,10 @@ class Puits:
         self.socket.close()
 
 
-def mesurer(agent, uri, rapports, intervalle, chauffe):
+def mesurer(agent, uri, rapports, intervalle, chauffe, options=()):
     puits = Puits()
     processus = subprocess.Popen([agent, f"--collecteur=127.0.0.1:{puits.port}", f"--intervalle={intervalle}",
-                                  f"--libvirt={uri}", "--nom=hv-banc"],
+                                  f"--libvirt={uri}", "--nom=hv-banc", *options],
                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
     try:
         puits.attendre(chauffe, 60)
@@ -139,17 +139,27 @@ def main():
     if not os.access(agent, os.X_OK):
         sys.exit(f"sonde : {agent} introuvable")
     debut = time.time()
-    resultats = {}
+    mesures = {}
     with tempfile.TemporaryDirectory(prefix="banc-sonde-") as dossier:
         fichier = os.path.join(dossier, "noeud.xml")
         with open(fichier, "w") as sortie:
             sortie.write(noeud(arguments.domaines))
-        cas = [(f"{arguments.domaines} test-driver domains", f"test://{fichier}"), ("no libvirt (`--libvirt=aucun`)", "aucun")]
-        for nom, uri in cas:
-            resultats[nom] = []
+        # The agent's own fresh key, to measure what signing every report costs.
+        cle = os.path.join(dossier, "cle")
+        with open(cle, "w") as sortie:
+            sortie.write(subprocess.run([agent, "--nom=hv-banc", "--nouvelle-cle"], capture_output=True, text=True,
+                                        check=True).stdout)
+        os.chmod(cle, 0o600)
+        cas = [(f"{arguments.domaines} test-driver domains", f"test://{fichier}", ()),
+               (f"{arguments.domaines} test-driver domains, each report signed (`--cle`)", f"test://{fichier}",
+                ("--cle=" + cle,)),
+               ("no libvirt (`--libvirt=aucun`)", "aucun", ())]
+        for nom, uri, options in cas:
+            mesures[nom] = []
             for serie in range(arguments.series):
                 journal(f"{nom} : série {serie + 1}/{arguments.series}")
-                resultats[nom].append(mesurer(agent, uri, arguments.rapports, arguments.intervalle, chauffe=20))
+                mesures[nom].append(mesurer(agent, uri, arguments.rapports, arguments.intervalle, chauffe=20,
+                                            options=options))
 
     charge = os.getloadavg()
     lignes = [
@@ -171,7 +181,7 @@ def main():
         "| VMs | CPU per report (ms) | resident memory, VmRSS (MiB) | peak, VmHWM (MiB) | bytes per report | target |",
         "|---|---|---|---|---|---|",
     ]
-    for nom, runs in resultats.items():
+    for nom, runs in mesures.items():
         cpu = statistics.median(r["cpu_ms"] for r in runs)
         rss = statistics.median(r["rss"] for r in runs)
         hwm = statistics.median(r["hwm"] for r in runs)
