@@ -26,11 +26,9 @@ struct ReponseBrute
     }
 };
 
-inline ReponseBrute echanger(quint16 port, const QByteArray &requete, int delai = 10000)
+// Reads until the server closes the connection or `delai` ms pass.
+inline ReponseBrute lireReponse(QAbstractSocket &socket, int delai)
 {
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write(requete);
     ReponseBrute reponse;
     QDeadlineTimer limite(delai);
     while (!limite.hasExpired()) {
@@ -43,8 +41,16 @@ inline ReponseBrute echanger(quint16 port, const QByteArray &requete, int delai 
     const int fin = reponse.brut.indexOf("\r\n\r\n");
     reponse.entetes = reponse.brut.left(fin).replace("\r", "");
     reponse.corps = fin >= 0 ? reponse.brut.mid(fin + 4) : QByteArray();
-    reponse.statut = reponse.brut.mid(9, 3).toInt();
+    reponse.statut = reponse.brut.startsWith("HTTP/") ? reponse.brut.mid(9, 3).toInt() : 0;
     return reponse;
+}
+
+inline ReponseBrute echanger(quint16 port, const QByteArray &requete, int delai = 10000)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(requete);
+    return lireReponse(socket, delai);
 }
 
 inline ReponseBrute obtenir(quint16 port, const QByteArray &chemin, const QByteArray &methode = "GET")

@@ -20,21 +20,9 @@ inline ReponseBrute echangerTls(quint16 port, const QSslCertificate &autorite, c
     socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port, QStringLiteral("localhost"));
     // Sent once the handshake is over.
     socket.write(requete);
-    ReponseBrute reponse;
-    QDeadlineTimer limite(delai);
-    while (!limite.hasExpired()) {
-        QTest::qWait(5);
-        reponse.brut += socket.readAll();
-        if (socket.state() == QAbstractSocket::UnconnectedState)
-            break;
-    }
-    reponse.brut += socket.readAll();
+    const ReponseBrute reponse = lireReponse(socket, delai);
     if (erreur)
         *erreur = socket.errorString();
-    const int fin = reponse.brut.indexOf("\r\n\r\n");
-    reponse.entetes = reponse.brut.left(fin).replace("\r", "");
-    reponse.corps = fin >= 0 ? reponse.brut.mid(fin + 4) : QByteArray();
-    reponse.statut = reponse.brut.startsWith("HTTP/") ? reponse.brut.mid(9, 3).toInt() : 0;
     return reponse;
 }
 
