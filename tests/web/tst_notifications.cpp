@@ -358,6 +358,9 @@ void TestNotifications::redemarrage()
     essai.jouer(avant);
     QTRY_COMPARE(essai.recus().size(), 1);
     QVERIFY(essai.recus().first().startsWith(QStringLiteral("firing ")));
+    // Its answer read too: a notification stopped before its answer is
+    // kept, and sent again after the restart.
+    QTRY_COMPARE(essai.enAttente(), 0);
     const QString empreinte = essai.recepteur.json(0).value(QStringLiteral("alerts")).toArray().first().toObject().value(
         QStringLiteral("fingerprint")).toString();
     essai.service->arreter();
